@@ -1,0 +1,30 @@
+// The command line: arguments in; the banner, the usage line or one conversion out.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "convert/job.h"
+
+namespace quorvel {
+
+constexpr int kExitUsage = 2;
+
+struct CommandLine {
+    bool help = false; // "-h", "-help" or "-?" was given
+    bool haveInput = false;
+    bool haveOutput = false;
+    std::string inputPath;
+    std::string outputPath;
+    ConversionFlags flags = 0;
+};
+
+// Scans the arguments after the program name.
+CommandLine scanArguments(const std::vector<std::string>& args);
+
+// Returns the exit status: 0 after a conversion or help, 1 after an error, 2 when
+// the usage line stands for missing paths.
+int runCommandLine(int argc, char** argv, std::FILE* console = stdout);
+
+} // namespace quorvel

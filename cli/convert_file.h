@@ -1,0 +1,20 @@
+// The conversion driver: paths and flags in; the stages run in their fixed order,
+// the HES or raw file out, and the process exit status.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "convert/job.h"
+
+namespace quorvel {
+
+// Runs header preparation, compaction, bank layout and the header fix-ups on a job
+// whose input image is loaded, then prints the warnings. Throws ConversionError.
+void convertImage(ConversionJob& job);
+
+// Converts one file. Returns 0 on success, 1 after an error line.
+int convertFile(const std::string& inputPath, const std::string& outputPath,
+                ConversionFlags flags, std::FILE* console = stdout);
+
+} // namespace quorvel

@@ -1,0 +1,38 @@
+// Byte buffers and the little-endian 32-bit fields of VGM and HES headers.
+// Every such field is read and written here, lowest byte first.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace quorvel {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline std::uint32_t getLe32(const std::uint8_t* p)
+{
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+inline void setLe32(std::uint8_t* p, std::uint32_t value)
+{
+    p[0] = static_cast<std::uint8_t>(value);
+    p[1] = static_cast<std::uint8_t>(value >> 8);
+    p[2] = static_cast<std::uint8_t>(value >> 16);
+    p[3] = static_cast<std::uint8_t>(value >> 24);
+}
+
+// Field access by offset; the caller guarantees offset + 4 <= buffer size.
+inline std::uint32_t getLe32(const Bytes& buffer, std::size_t offset)
+{
+    return getLe32(buffer.data() + offset);
+}
+
+inline void setLe32(Bytes& buffer, std::size_t offset, std::uint32_t value)
+{
+    setLe32(buffer.data() + offset, value);
+}
+
+} // namespace quorvel

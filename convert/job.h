@@ -1,0 +1,51 @@
+// The state of one conversion: paths, flags, every buffer and the positions that
+// the stages hand on to each other. The job owns all of it.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "convert/bytes.h"
+#include "convert/codec.h"
+
+namespace quorvel {
+
+using ConversionFlags = unsigned;
+constexpr ConversionFlags kFlagRaw = 8; // "-raw": the image without HES header and player
+
+// A failure that ends the conversion. The text is printed as it stands (it carries
+// its own line end); the run then exits with status 1.
+class ConversionError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct ConversionJob {
+    std::string inputPath;
+    std::string outputPath;
+    ConversionFlags flags = 0;
+    std::FILE* console = stdout; // where progress, warnings and errors go
+
+    Bytes inputImage;          // whole input, decompressed; freed after compaction
+    std::uint32_t inputLength = 0;
+    Bytes packedStream;        // compacted stream; one byte longer than the input
+    Bytes bankImage;           // the converted image
+    std::unique_ptr<Codec> codec; // sink into bankImage during bank layout
+
+    std::uint32_t headerSize = 0;
+    std::uint32_t loopTarget = 0;       // input position of the loop command
+    bool shortReservedWrites = false;   // input older than VGM 1.60
+    std::uint32_t packedLength = 0;     // K: bytes used in packedStream
+    std::uint32_t loopMark = 0;         // packedStream position of the loop command
+    std::uint32_t layoutEnd = 0;        // packedStream position just after the 0x66
+    std::uint32_t outputLoopPosition = 0;
+    std::uint32_t progressCount = 0;    // glyphs printed on the "Converting" line
+
+    std::vector<std::string> warnings;  // printed once the progress line is complete
+};
+
+} // namespace quorvel

@@ -1,0 +1,150 @@
+// Loading: a VGM file, plain or gzip-compressed, in; the job's input image, input
+// length and an empty packed stream out.
+#include "convert/load.h"
+
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "convert/message.h"
+
+namespace quorvel {
+namespace {
+
+constexpr char kMagic[4] = {'V', 'g', 'm', ' '};
+constexpr unsigned kChunkSize = 16384;
+
+bool isDirectory(const std::string& path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Opens a file for reading; a directory counts as a file that cannot be opened.
+std::FILE* openForReading(const std::string& path)
+{
+    if (isDirectory(path)) return nullptr;
+    return std::fopen(path.c_str(), "rb");
+}
+
+ConversionError openError(const ConversionJob& job)
+{
+    return ConversionError(formatMessage("Error: Failed to open %s\n", job.inputPath.c_str()));
+}
+
+ConversionError tooLongError()
+{
+    return ConversionError(formatMessage(
+        "Error: the input is longer than %llu bytes, the most a VGM file can address\n",
+        static_cast<unsigned long long>(kMaxInputLength)));
+}
+
+const ConversionError readError("Error: Failed to read VGM data\n");
+
+// The magic probe: true when the file starts with "Vgm ".
+bool startsWithMagic(const ConversionJob& job)
+{
+    std::FILE* file = openForReading(job.inputPath);
+    if (!file) throw openError(job);
+    char head[sizeof kMagic];
+    const std::size_t got = std::fread(head, 1, sizeof head, file);
+    std::fclose(file);
+    return got == sizeof head && std::memcmp(head, kMagic, sizeof head) == 0;
+}
+
+void loadPlain(ConversionJob& job)
+{
+    std::FILE* file = openForReading(job.inputPath);
+    if (!file) throw openError(job);
+    struct Closer {
+        std::FILE* f;
+        ~Closer() { std::fclose(f); }
+    } closer{file};
+
+    if (std::fseek(file, 0, SEEK_END) != 0) throw readError;
+    const long end = std::ftell(file);
+    if (end < 0 || std::fseek(file, 0, SEEK_SET) != 0) throw readError;
+    if (static_cast<unsigned long long>(end) > kMaxInputLength) throw tooLongError();
+
+    Bytes image;
+    try {
+        image.resize(static_cast<std::size_t>(end));
+        job.packedStream.resize(image.size() + 1);
+    } catch (const std::bad_alloc&) {
+        throw ConversionError("Error: Failed to allocate memory\n");
+    }
+    if (std::fread(image.data(), 1, image.size(), file) != image.size()) throw readError;
+    job.inputLength = static_cast<std::uint32_t>(image.size());
+    job.inputImage = std::move(image);
+}
+
+void loadCompressed(ConversionJob& job)
+{
+    std::fputs("Unzipping file\n", job.console);
+    gzFile gz = isDirectory(job.inputPath) ? nullptr : gzopen(job.inputPath.c_str(), "rb");
+    if (!gz) throw ConversionError(formatMessage("Error: Failed to gzopen %s\n", job.inputPath.c_str()));
+    gzbuffer(gz, 1u << 17);
+
+    // The decompressed bytes are read straight into the growing image; its length is
+    // known only at the end of the stream.
+    Bytes staging;
+    bool damaged = false;
+    try {
+        for (;;) {
+            const std::size_t used = staging.size();
+            if (used > kMaxInputLength) break;
+            staging.resize(used + kChunkSize);
+            const int got = gzread(gz, staging.data() + used, kChunkSize);
+            staging.resize(used + static_cast<std::size_t>(got > 0 ? got : 0));
+            if (got <= 0) {
+                damaged = got < 0;
+                break;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        gzclose(gz);
+        throw ConversionError(formatMessage("Error: Failed to allocate memory (wanted %llu bytes)\n",
+                                            static_cast<unsigned long long>(staging.size()) + kChunkSize));
+    }
+    int zerr = Z_OK;
+    gzerror(gz, &zerr);
+    const bool closedClean = gzclose(gz) == Z_OK;
+    if (staging.size() > kMaxInputLength) throw tooLongError();
+    // A cut-off stream reads like a short one; zlib says so through gzerror and gzclose.
+    if (damaged || zerr != Z_OK || !closedClean) throw readError;
+    adoptInputImage(job, std::move(staging));
+}
+
+} // namespace
+
+bool hasCompressedName(const std::string& path)
+{
+    return !path.empty() && (path.back() == 'z' || path.back() == 'Z');
+}
+
+void adoptInputImage(ConversionJob& job, Bytes&& image)
+{
+    if (image.size() > kMaxInputLength) throw tooLongError();
+    const auto length = static_cast<std::uint32_t>(image.size());
+    try {
+        job.packedStream.resize(image.size() + 1);
+    } catch (const std::bad_alloc&) {
+        throw ConversionError(formatMessage("Error: Failed to allocate memory (wanted %u bytes)\n", length));
+    }
+    job.inputLength = length;
+    job.inputImage = std::move(image);
+}
+
+void loadInputImage(ConversionJob& job)
+{
+    if (!hasCompressedName(job.inputPath) && startsWithMagic(job)) {
+        loadPlain(job);
+    } else {
+        loadCompressed(job);
+    }
+}
+
+} // namespace quorvel

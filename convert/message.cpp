@@ -1,0 +1,23 @@
+// printf-style formatting of console lines into a string.
+#include "convert/message.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace quorvel {
+
+std::string formatMessage(const char* format, ...)
+{
+    std::va_list args;
+    va_start(args, format);
+    std::va_list copy;
+    va_copy(copy, args);
+    const int length = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
+    if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, args);
+    va_end(args);
+    return text;
+}
+
+} // namespace quorvel

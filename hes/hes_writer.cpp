@@ -1,0 +1,85 @@
+// HES container: the finished bank image in; the output file out, either the HES
+// header, the player image and the bank image, or with "-raw" the bank image alone.
+#include "hes/hes_writer.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "convert/message.h"
+#include "hes/output_file.h"
+
+namespace quorvel {
+namespace {
+
+constexpr std::uint8_t kHesHeaderTemplate[kHesHeaderSize] = {
+    'H', 'E', 'S', 'M',
+    0x00,                                     // format version
+    0x00,                                     // first song
+    0x00, 0x40,                               // init address 0x4000
+    0xFF, 0xF8, 0x01, 0x02, 0x03, 0x04, 0x05, 0x00, // MPR0-MPR7
+    'D', 'A', 'T', 'A',
+    0x00, 0x00, 0x00, 0x00,                   // data size, filled in
+    0x20, 0x00, 0x00, 0x00,                   // load address
+    0x00, 0x00, 0x00, 0x00,                   // reserved
+};
+constexpr std::size_t kDataSizeField = 0x14;
+
+std::FILE* openPlayerImage()
+{
+    struct stat st;
+    if (::stat(kPlayerImageName, &st) == 0 && S_ISDIR(st.st_mode)) return nullptr;
+    return std::fopen(kPlayerImageName, "rb");
+}
+
+// Player image bytes 0x20-0x3FFF; zero where the file is shorter or cannot be read.
+Bytes readPlayerImage(std::FILE* file)
+{
+    Bytes player(kPlayerImageEnd - kHesHeaderSize, 0x00);
+    if (std::fseek(file, static_cast<long>(kHesHeaderSize), SEEK_SET) == 0) {
+        std::fread(player.data(), 1, player.size(), file);
+    }
+    return player;
+}
+
+} // namespace
+
+std::array<std::uint8_t, kHesHeaderSize> makeHesHeader(std::uint32_t imageSize)
+{
+    std::array<std::uint8_t, kHesHeaderSize> header;
+    std::memcpy(header.data(), kHesHeaderTemplate, kHesHeaderSize);
+    const std::uint32_t dataSize = imageSize + static_cast<std::uint32_t>(kPlayerImageEnd - kHesHeaderSize);
+    setLe32(header.data() + kDataSizeField, dataSize);
+    return header;
+}
+
+void writeHesFile(ConversionJob& job)
+{
+    const bool raw = (job.flags & kFlagRaw) != 0;
+    std::FILE* playerFile = openPlayerImage();
+    if (!playerFile) {
+        throw ConversionError(formatMessage("Error: unable to open %s\n", kPlayerImageName));
+    }
+    const Bytes player = raw ? Bytes() : readPlayerImage(playerFile);
+    std::fclose(playerFile);
+
+    OutputFile out;
+    if (!out.open(job.outputPath)) {
+        throw ConversionError(formatMessage("Error: unable to open %s\n", job.outputPath.c_str()));
+    }
+    const Bytes& image = job.bankImage;
+    if (!raw) {
+        const auto header = makeHesHeader(static_cast<std::uint32_t>(image.size()));
+        out.write(header.data(), header.size());
+        out.write(player.data(), player.size());
+    }
+    out.write(image.data(), image.size());
+    if (!out.commit()) {
+        throw ConversionError(formatMessage("Error: Failed to write %s\n", job.outputPath.c_str()));
+    }
+    job.bankImage = Bytes();
+    std::fputs("Done!\n", job.console);
+}
+
+} // namespace quorvel

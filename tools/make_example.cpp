@@ -1,0 +1,141 @@
+// Example generator: writes the bundled demo tune, our own eight-second loop for
+// SN76489 and YM2612 with a PCM drum, as OUTDIR/demo.vgm and OUTDIR/demo.vgz.
+#include <zlib.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "tools/vgm_builder.h"
+
+using quorvel::Bytes;
+using quorvel::VgmBuilder;
+
+namespace {
+
+constexpr double kPsgClock = 3579545.0;
+constexpr double kFmClock = 7670453.0;
+constexpr std::uint32_t kStep = 11025; // an eighth note at 120 bpm, in 44.1 kHz samples
+
+std::uint8_t u8(unsigned v) { return static_cast<std::uint8_t>(v); }
+
+double noteHz(int midi) { return 440.0 * std::pow(2.0, (midi - 69) / 12.0); }
+
+void psgTone(VgmBuilder& v, unsigned channel, int midi, unsigned attenuation)
+{
+    const unsigned n = static_cast<unsigned>(std::lround(kPsgClock / (32.0 * noteHz(midi))));
+    v.commands({0x50, u8(0x80 | channel << 5 | (n & 0x0F)), 0x50, u8((n >> 4) & 0x3F)});
+    v.commands({0x50, u8(0x90 | channel << 5 | attenuation)});
+}
+
+void fmNote(VgmBuilder& v, std::uint8_t port, int midi)
+{
+    const int block = 3;
+    const double fnum = noteHz(midi) * 1048576.0 / (kFmClock / 144.0) / std::pow(2.0, block - 1);
+    const unsigned f = static_cast<unsigned>(std::lround(fnum));
+    v.commands({port, 0xA4, u8(block << 3 | (f >> 8)), port, 0xA0, u8(f)});
+    v.commands({0x52, 0x28, u8(port == 0x52 ? 0x00 : 0x04), 0x52, 0x28, u8(port == 0x52 ? 0xF0 : 0xF4)});
+}
+
+void fmPatch(VgmBuilder& v, std::uint8_t port)
+{
+    static const std::uint8_t regs[][2] = {
+        {0x30, 0x71}, {0x34, 0x0D}, {0x38, 0x33}, {0x3C, 0x01}, {0x40, 0x23}, {0x44, 0x2D},
+        {0x48, 0x26}, {0x4C, 0x00}, {0x50, 0x5F}, {0x54, 0x99}, {0x58, 0x5F}, {0x5C, 0x94},
+        {0x60, 0x05}, {0x64, 0x05}, {0x68, 0x05}, {0x6C, 0x07}, {0x70, 0x02}, {0x74, 0x02},
+        {0x78, 0x02}, {0x7C, 0x02}, {0x80, 0x11}, {0x84, 0x11}, {0x88, 0x11}, {0x8C, 0xA6},
+        {0xB0, 0x32}, {0xB4, 0xC0}};
+    for (const auto& r : regs) v.commands({port, r[0], r[1]});
+}
+
+// A short decaying noise burst, unsigned 8-bit PCM.
+Bytes drumSample()
+{
+    Bytes pcm(1500);
+    std::uint32_t seed = 12345;
+    for (std::size_t i = 0; i < pcm.size(); ++i) {
+        seed = seed * 1103515245u + 12345u;
+        const double envelope = std::exp(-static_cast<double>(i) / 300.0);
+        const double noise = static_cast<double>((seed >> 16) & 0xFF) - 128.0;
+        pcm[i] = u8(128 + static_cast<int>(noise * envelope * 0.9));
+    }
+    return pcm;
+}
+
+// Plays the drum through the write-and-wait commands, one sample every four output
+// samples, mixing forms that compaction folds and forms it leaves alone.
+std::uint32_t playDrum(VgmBuilder& v, std::size_t length)
+{
+    v.commands({0xE0, 0x00, 0x00, 0x00, 0x00});
+    std::uint32_t waited = 0;
+    for (std::size_t i = 0; i < length; i += 2) {
+        switch ((i / 2) % 3) {
+        case 0: v.commands({0x81, 0x73, 0x81, 0x73}); break; // folds forward
+        case 1: v.commands({0x73, 0x81, 0x73, 0x81}); break; // folds backward
+        default: v.commands({0x84, 0x84}); break;
+        }
+        waited += 8;
+    }
+    return waited;
+}
+
+bool writeFile(const std::string& path, const Bytes& bytes)
+{
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+bool writeGzip(const std::string& path, const Bytes& bytes)
+{
+    gzFile gz = gzopen(path.c_str(), "wb9");
+    if (!gz) return false;
+    const bool ok = gzwrite(gz, bytes.data(), static_cast<unsigned>(bytes.size())) ==
+                    static_cast<int>(bytes.size());
+    return gzclose(gz) == Z_OK && ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string dir = argc > 1 ? argv[1] : ".";
+    VgmBuilder v(0x150);
+    v.field(0x0C, 3579545).field(0x2C, 7670453).field(0x24, 60);
+
+    const Bytes drum = drumSample();
+    v.dataBlock(0x00, drum);
+    // Timer and mode writes: only 0x24 and the change to channel-3 mode 01 survive.
+    v.commands({0x52, 0x22, 0x00, 0x52, 0x27, 0x00, 0x52, 0x24, 0x80, 0x52, 0x25, 0x01,
+                0x52, 0x26, 0xC8, 0x52, 0x27, 0x15, 0x52, 0x27, 0x40, 0x52, 0x27, 0x45,
+                0x52, 0x27, 0x00, 0x52, 0x2B, 0x80});
+    fmPatch(v, 0x52);
+    fmPatch(v, 0x53);
+    v.commands({0x50, 0xE4, 0x50, 0xFF}); // white noise, silent
+
+    static const int melody[] = {76, 79, 81, 79, 76, 74, 72, 74, 76, 79, 83, 81, 79, 76, 74, 76,
+                                 72, 74, 76, 74, 72, 71, 69, 71, 72, 76, 79, 76, 74, 71, 72, 72};
+    static const int bass[] = {45, 45, 41, 41, 43, 43, 45, 45};
+    v.loopHere();
+    for (int step = 0; step < 32; ++step) {
+        psgTone(v, 0, melody[step], step % 2 ? 4 : 2);
+        psgTone(v, 1, melody[step] - 12, 8);
+        if (step % 4 == 0) fmNote(v, step % 8 ? 0x53 : 0x52, bass[step / 4]);
+        v.commands({0x50, u8(0xF0 | (step % 2 ? 6 : 15))}); // hi-hat on the off-beat
+        std::uint32_t left = kStep;
+        if (step % 4 == 0) left -= playDrum(v, drum.size());
+        v.commands({0x62, 0x63});                       // 735 + 882 samples
+        left -= 735 + 882;
+        v.commands({0x7F, 0x70});                       // 16 + 1 samples
+        left -= 17;
+        v.wait(left);
+    }
+    const Bytes vgm = v.finish("quorvel demo");
+
+    if (!writeFile(dir + "/demo.vgm", vgm) || !writeGzip(dir + "/demo.vgz", vgm)) {
+        std::fprintf(stderr, "make_example: cannot write to %s\n", dir.c_str());
+        return 1;
+    }
+    return 0;
+}
