@@ -24,17 +24,19 @@ class NullCodec : public Codec {
 public:
     explicit NullCodec(Bytes& image) : image_(image) {}
 
-    void put(int byte) override
-    {
-        image_.push_back(static_cast<std::uint8_t>(byte));
-        ++count_;
-    }
-    void putCommand(int byte) override { put(byte); }
+    void put(int byte) override { append(byte); }
+    void putCommand(int byte) override { append(byte); }
     void finish() override {}
     int status(int) override { return 0; }
     int byteCount() override { return static_cast<int>(count_); }
 
 private:
+    void append(int byte)
+    {
+        image_.push_back(static_cast<std::uint8_t>(byte));
+        ++count_;
+    }
+
     Bytes& image_; // the job's bank image, not owned
     std::uint32_t count_ = 0;
 };

@@ -1,0 +1,77 @@
+// Test helpers: running the stages on memory, running the built binary in a scratch
+// folder, and small file utilities.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "convert/job.h"
+
+namespace quorvel::test {
+
+// Captures what a stage prints on its console.
+class Console {
+public:
+    Console();
+    ~Console();
+    Console(const Console&) = delete;
+    Console& operator=(const Console&) = delete;
+    std::FILE* stream() { return stream_; }
+    std::string text();
+
+private:
+    std::FILE* stream_;
+    char* buffer_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+// A job whose input image is `input`, as loading leaves it.
+void loadJob(ConversionJob& job, const Bytes& input, std::FILE* console);
+
+// Header preparation and compaction only.
+struct Packed {
+    Bytes stream; // the packed stream up to K
+    std::uint32_t loopMark;
+    std::vector<std::string> warnings;
+};
+Packed compact(const Bytes& input);
+
+// The whole in-memory conversion: the finished bank image and the console text.
+struct Converted {
+    Bytes image;
+    std::string console;
+    std::string error; // the error line when the conversion failed
+};
+Converted convert(const Bytes& input, const std::string& path = "in.vgm");
+
+// A folder removed at the end of the test.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    std::vector<std::string> entries() const;
+
+private:
+    std::string path_;
+};
+
+struct RunResult {
+    int status;
+    std::string out;
+    std::string err;
+};
+// Runs the built quorvel with `args` in folder `cwd`.
+RunResult runQuorvel(const std::vector<std::string>& args, const std::string& cwd);
+
+Bytes readFile(const std::string& path);
+void writeFile(const std::string& path, const Bytes& bytes);
+Bytes gzipBytes(const Bytes& bytes);
+// A copy of the repository's player image in `dir`.
+void installPlayer(const std::string& dir);
+
+extern const std::string kBanner;
+
+} // namespace quorvel::test
