@@ -4,11 +4,38 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 namespace quorvel {
 
-using Bytes = std::vector<std::uint8_t>;
+// Leaves new elements uninitialised unless a value is given, so that a buffer about to
+// be filled by a read is not first cleared: resize(n) does not write, resize(n, 0) does.
+template <class T>
+struct UninitialisedAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = UninitialisedAllocator<U>;
+    };
+    UninitialisedAllocator() = default;
+    template <class U>
+    UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+
+    template <class U>
+    void construct(U* p) noexcept
+    {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args)
+    {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
+using Bytes = std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>>;
 
 inline std::uint32_t getLe32(const std::uint8_t* p)
 {

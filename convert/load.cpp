@@ -15,7 +15,8 @@ namespace quorvel {
 namespace {
 
 constexpr char kMagic[4] = {'V', 'g', 'm', ' '};
-constexpr unsigned kChunkSize = 16384;
+constexpr unsigned kChunkSize = 16384;            // bytes asked of each gzread
+constexpr std::size_t kStagingBlock = std::size_t{8} << 20;
 
 bool isDirectory(const std::string& path)
 {
@@ -88,34 +89,58 @@ void loadCompressed(ConversionJob& job)
     if (!gz) throw ConversionError(formatMessage("Error: Failed to gzopen %s\n", job.inputPath.c_str()));
     gzbuffer(gz, 1u << 17);
 
-    // The decompressed bytes are read straight into the growing image; its length is
-    // known only at the end of the stream.
-    Bytes staging;
+    // The decompressed length is known only at the end of the stream. The bytes are
+    // gathered in fixed-size blocks, so that nothing is copied while they arrive and
+    // the staging never holds much more than the input itself.
+    std::vector<Bytes> staging;
+    std::uint64_t total = 0;
     bool damaged = false;
     try {
         for (;;) {
-            const std::size_t used = staging.size();
-            if (used > kMaxInputLength) break;
-            staging.resize(used + kChunkSize);
-            const int got = gzread(gz, staging.data() + used, kChunkSize);
-            staging.resize(used + static_cast<std::size_t>(got > 0 ? got : 0));
+            if (staging.empty() || staging.back().size() + kChunkSize > kStagingBlock) {
+                staging.emplace_back();
+                staging.back().reserve(kStagingBlock);
+            }
+            Bytes& block = staging.back();
+            const std::size_t used = block.size();
+            block.resize(used + kChunkSize);
+            const int got = gzread(gz, block.data() + used, kChunkSize);
+            block.resize(used + static_cast<std::size_t>(got > 0 ? got : 0));
             if (got <= 0) {
                 damaged = got < 0;
                 break;
             }
+            total += static_cast<unsigned>(got);
+            if (total > kMaxInputLength) break;
         }
     } catch (const std::bad_alloc&) {
         gzclose(gz);
         throw ConversionError(formatMessage("Error: Failed to allocate memory (wanted %llu bytes)\n",
-                                            static_cast<unsigned long long>(staging.size()) + kChunkSize));
+                                            static_cast<unsigned long long>(total) + kChunkSize));
     }
     int zerr = Z_OK;
     gzerror(gz, &zerr);
     const bool closedClean = gzclose(gz) == Z_OK;
-    if (staging.size() > kMaxInputLength) throw tooLongError();
+    if (total > kMaxInputLength) throw tooLongError();
     // A cut-off stream reads like a short one; zlib says so through gzerror and gzclose.
     if (damaged || zerr != Z_OK || !closedClean) throw readError;
-    adoptInputImage(job, std::move(staging));
+
+    Bytes image;
+    if (staging.size() == 1) {
+        image = std::move(staging.front());
+    } else {
+        try {
+            image.reserve(static_cast<std::size_t>(total));
+        } catch (const std::bad_alloc&) {
+            throw ConversionError(formatMessage("Error: Failed to allocate memory (wanted %u bytes)\n",
+                                                static_cast<std::uint32_t>(total)));
+        }
+        for (Bytes& block : staging) {
+            image.insert(image.end(), block.begin(), block.end());
+            block = Bytes();
+        }
+    }
+    adoptInputImage(job, std::move(image));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds with warnings as errors and runs every test,
-# once in a normal build and once under AddressSanitizer and UBSan.
+# once in a normal build and once under AddressSanitizer and UBSan, then fuzzes the
+# conversion for FUZZ_SECONDS (default 120).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,7 +16,9 @@ run_suite() { # build-folder, extra cmake options...
 }
 
 echo "== normal build"
-run_suite build
+run_suite build-test
 echo "== sanitizer build"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_suite build-asan -DQUORVEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+echo "== fuzzing"
+scripts/fuzz.sh

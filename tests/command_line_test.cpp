@@ -155,5 +155,39 @@ TEST(CommandLineRun, InputThatCannotBeRead)
     }
 }
 
+TEST(CommandLineRun, CompressedInputCutAnywhereIsRefused)
+{
+    ScratchDir dir;
+    installPlayer(dir.path());
+    VgmBuilder v;
+    v.commands(Bytes(3000, 0x62)).dataBlock(0x00, Bytes(5000, 0x41));
+    const Bytes gz = gzipBytes(v.finish("cut"));
+    for (int eighth = 1; eighth < 8; ++eighth) {
+        writeFile(dir / "cut.vgz", Bytes(gz.begin(), gz.begin() + static_cast<long>(gz.size() * eighth / 8)));
+        writeFile(dir / "out.hes", {4});
+        const RunResult r = runQuorvel({"cut.vgz", "out.hes"}, dir.path());
+        EXPECT_EQ(r.out, kBanner + "Unzipping file\nError: Failed to read VGM data\n") << eighth;
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(readFile(dir / "out.hes"), (Bytes{4}));
+    }
+}
+
+// A tiny .vgz that inflates past what 32-bit offsets address is refused, not loaded.
+TEST(CommandLineRun, CompressedInputBeyondFourGibibytesIsRefused)
+{
+    ScratchDir dir;
+    installPlayer(dir.path());
+    const Bytes member = gzipBytes(Bytes(std::size_t{1} << 26, 0x00)); // 64 MiB of zeros
+    std::FILE* f = std::fopen((dir / "bomb.vgz").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    for (int n = 0; n < 65; ++n) std::fwrite(member.data(), 1, member.size(), f); // 65 members: 4160 MiB
+    std::fclose(f);
+    const RunResult r = runQuorvel({"bomb.vgz", "out.hes"}, dir.path());
+    EXPECT_EQ(r.out, kBanner + "Unzipping file\n"
+                               "Error: the input is longer than 4294967295 bytes, the most a VGM file can address\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(dir.entries().size(), 2u); // the player and the input, nothing else
+}
+
 } // namespace
 } // namespace quorvel::test

@@ -1,5 +1,6 @@
 // Example generator: writes the bundled demo tune, our own eight-second loop for
-// SN76489 and YM2612 with a PCM drum, as OUTDIR/demo.vgm and OUTDIR/demo.vgz.
+// SN76489 and YM2612 with a PCM drum, as OUTDIR/demo.vgm and OUTDIR/demo.vgz;
+// with --seeds DIR, the fuzzer's seed corpus.
 #include <zlib.h>
 
 #include <cmath>
@@ -96,10 +97,44 @@ bool writeGzip(const std::string& path, const Bytes& bytes)
     return gzclose(gz) == Z_OK && ok;
 }
 
+// Small inputs for the fuzzer's seed corpus: header versions, loops, folds, data
+// blocks across banks, tails, and a compressed one.
+bool writeSeeds(const std::string& dir)
+{
+    bool ok = true;
+    auto seed = [&](const std::string& name, const Bytes& bytes) { ok = writeFile(dir + "/" + name, bytes) && ok; };
+
+    seed("v101.vgm", VgmBuilder(0x101).commands({0x50, 0x9F, 0x62, 0x63, 0x40, 0x01}).finish());
+    seed("v171-header80.vgm",
+         VgmBuilder(0x171, 0x80).commands({0x40, 0x01, 0x02, 0x93, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9}).finish("x"));
+    {
+        VgmBuilder v;
+        v.commands({0x52, 0x27, 0x15, 0x52, 0x27, 0x40, 0x52, 0x25, 0x01, 0x52, 0x26, 0x02, 0x52, 0x24, 0x03});
+        v.loopHere().commands({0x85, 0x73, 0x74, 0x73, 0x85, 0x7C, 0x85, 0x8A, 0x77, 0xE0, 0, 0, 0, 0, 0x61, 1, 0});
+        seed("loop-folds.vgm", v.finish("folds"));
+    }
+    {
+        VgmBuilder v;
+        v.commands(Bytes(0x7F00, 0x62)).dataBlock(0x00, Bytes(0x9000, 0x66)).loopHere();
+        v.commands({0x81, 0x72, 0x67, 0x66, 0x00, 0x02, 0x00, 0x00, 0x80, 0x67, 0x66, 0x68, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+        const Bytes vgm = v.finish("banks");
+        gzFile gz = gzopen((dir + "/banks.vgz").c_str(), "wb9");
+        ok = gz && gzwrite(gz, vgm.data(), static_cast<unsigned>(vgm.size())) == static_cast<int>(vgm.size()) &&
+             gzclose(gz) == Z_OK && ok;
+    }
+    {
+        Bytes open = VgmBuilder().commands({0x50, 0x9F, 0x52, 0x2B}).finish();
+        open.pop_back();
+        seed("no-end.vgm", open);
+    }
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc > 2 && std::string(argv[1]) == "--seeds") return writeSeeds(argv[2]) ? 0 : 1;
     const std::string dir = argc > 1 ? argv[1] : ".";
     VgmBuilder v(0x150);
     v.field(0x0C, 3579545).field(0x2C, 7670453).field(0x24, 60);

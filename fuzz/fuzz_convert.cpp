@@ -1,0 +1,32 @@
+// libFuzzer target: arbitrary bytes in, as an input file (plain or gzip); the whole
+// conversion from loading to the HES header runs on them, with no output written.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "cli/convert_file.h"
+#include "convert/load.h"
+#include "hes/hes_writer.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    static std::FILE* console = std::fopen("/dev/null", "w");
+    const int fd = memfd_create("quorvel-fuzz", 0);
+    if (fd < 0 || (size > 0 && write(fd, data, size) != static_cast<ssize_t>(size))) __builtin_trap();
+
+    quorvel::ConversionJob job;
+    job.inputPath = "/proc/self/fd/" + std::to_string(fd);
+    job.console = console;
+    try {
+        quorvel::loadInputImage(job);
+        quorvel::convertImage(job);
+        const auto header = quorvel::makeHesHeader(static_cast<std::uint32_t>(job.bankImage.size()));
+        if ((job.bankImage.size() & 0x7FFF) != 0 || header[0x14] != 0xE0) __builtin_trap();
+    } catch (const quorvel::ConversionError&) {
+    }
+    close(fd);
+    return 0;
+}
