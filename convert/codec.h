@@ -2,6 +2,7 @@
 // Codec is the interface; NullCodec writes every byte unchanged.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "convert/bytes.h"
@@ -29,6 +30,18 @@ public:
     void finish() override {}
     int status(int) override { return 0; }
     int byteCount() override { return static_cast<int>(count_); }
+
+    // Bulk forms of put(), for callers that know no override of put() is in the way.
+    void putBlock(const std::uint8_t* bytes, std::size_t size)
+    {
+        image_.insert(image_.end(), bytes, bytes + size);
+        count_ += static_cast<std::uint32_t>(size);
+    }
+    void putRepeated(std::uint8_t byte, std::size_t size)
+    {
+        image_.resize(image_.size() + size, byte);
+        count_ += static_cast<std::uint32_t>(size);
+    }
 
 private:
     void append(int byte)

@@ -1,9 +1,12 @@
-// VGM command framing: how many bytes follow a command byte. Compaction and bank
-// layout frame the stream with this one table, so both agree on every command start.
+// VGM command framing: a command byte in, the number of bytes that follow it out.
+// Compaction and bank layout frame with this one table, so both agree on every command.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+
+#include "convert/bytes.h"
 
 namespace quorvel {
 
@@ -27,10 +30,56 @@ struct Frame {
     std::size_t operands; // bytes after the command byte; valid when status is ok
 };
 
+namespace detail {
+
+constexpr std::array<std::uint8_t, 256> makeOperandTable()
+{
+    std::array<std::uint8_t, 256> t{}; // undefined bytes are one-byte commands
+    for (int c = 0x30; c <= 0x3F; ++c) t[c] = 1; // second PSG and reserved one-operand writes
+    for (int c = 0x40; c <= 0x4E; ++c) t[c] = 2; // reserved (one operand before VGM 1.60)
+    t[0x4F] = 1;                                 // Game Gear stereo
+    t[0x50] = 1;                                 // SN76489 write
+    for (int c = 0x51; c <= 0x5F; ++c) t[c] = 2; // register writes of the FM chips
+    t[0x61] = 2;                                 // wait n samples
+    t[0x68] = 11;                                // PCM RAM write
+    t[0x90] = 4;                                 // DAC stream control: setup
+    t[0x91] = 4;                                 //   set data
+    t[0x92] = 5;                                 //   set frequency
+    t[0x93] = 10;                                //   start
+    t[0x94] = 1;                                 //   stop
+    t[0x95] = 4;                                 //   fast start
+    for (int c = 0xA0; c <= 0xBF; ++c) t[c] = 2; // register writes, second-chip YM2413 etc.
+    for (int c = 0xC0; c <= 0xDF; ++c) t[c] = 3; // memory and port writes
+    for (int c = 0xE0; c <= 0xFF; ++c) t[c] = 4; // PCM seek and reserved four-operand writes
+    return t;
+}
+
+inline constexpr std::array<std::uint8_t, 256> kOperands = makeOperandTable();
+inline constexpr std::size_t kDataBlockHead = 6; // 0x66, type, 32-bit size
+
+} // namespace detail
+
 // Frames the command whose byte stands at buffer[pos - 1], looking no further than
 // `end`. A data block (0x67) must continue with 0x66, a type byte, a 32-bit size and
 // the data, whose length is the size with bit 31 (the second-chip flag) cleared.
-Frame frameCommand(const std::uint8_t* buffer, std::size_t pos, std::size_t end,
-                   bool shortReservedWrites);
+inline Frame frameCommand(const std::uint8_t* buffer, std::size_t pos, std::size_t end,
+                   bool shortReservedWrites)
+{
+    const std::uint8_t c = buffer[pos - 1];
+    const std::size_t room = end - pos;
+    if (c == kCmdDataBlock) {
+        if (room == 0) return {FrameStatus::incomplete, 0};
+        if (buffer[pos] != kCmdEndOfData) return {FrameStatus::illegalDataBlock, 0};
+        if (room < detail::kDataBlockHead) return {FrameStatus::incomplete, 0};
+        const std::size_t data = getLe32(buffer + pos + 2) & 0x7FFFFFFFu;
+        if (data > room - detail::kDataBlockHead) return {FrameStatus::incomplete, 0};
+        return {FrameStatus::ok, detail::kDataBlockHead + data};
+    }
+    std::size_t operands = detail::kOperands[c];
+    if (shortReservedWrites && c >= 0x40 && c <= 0x4E) operands = 1;
+    if (operands > room) return {FrameStatus::incomplete, 0};
+    return {FrameStatus::ok, operands};
+}
+
 
 } // namespace quorvel

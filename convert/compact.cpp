@@ -122,7 +122,11 @@ void compactCommands(ConversionJob& job)
         }
 
         out[o++] = c;
-        std::memcpy(out + o, in + i, frame.operands);
+        if (frame.operands > 16) {
+            std::memcpy(out + o, in + i, frame.operands);
+        } else {
+            for (std::size_t n = 0; n < frame.operands; ++n) out[o + n] = in[i + n];
+        }
         o += frame.operands;
         i += frame.operands;
         lastIsShortWait = isShortWait(c);

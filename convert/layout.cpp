@@ -2,6 +2,8 @@
 // of the bank image out, each bank closed by a bank-end marker and zero fill.
 #include "convert/layout.h"
 
+#include <typeinfo>
+
 #include "convert/commands.h"
 #include "convert/message.h"
 
@@ -17,29 +19,112 @@ std::size_t maxImageSize(std::size_t packedLength)
     return packedLength + 3 * banks + kBankSize;
 }
 
-} // namespace
+// Sends every byte through the codec's slots: commands with putCommand, operands with
+// putOperand, the bank-end marker and fill with putCommand.
+class SlotEmitter {
+public:
+    SlotEmitter(Codec& codec, const Bytes& image) : codec_(codec), image_(image) {}
+    void command(const std::uint8_t* bytes, std::size_t operands)
+    {
+        codec_.putCommand(bytes[0]);
+        for (std::size_t n = 1; n <= operands; ++n) codec_.putOperand(bytes[n]);
+    }
+    std::size_t size() const { return image_.size(); }
+    void closeBank()
+    {
+        codec_.putCommand(kCmdBankEnd);
+        while ((image_.size() & (kBankSize - 1)) != 0) codec_.putCommand(0x00);
+    }
+    void finish() { codec_.finish(); }
 
-void layoutBanks(ConversionJob& job)
+private:
+    Codec& codec_;
+    const Bytes& image_;
+};
+
+// The same bytes for a plain NullCodec, whose slots only append: commands stand
+// back to back in the packed stream, so each run of them up to a bank end is
+// appended in one copy.
+class BlockEmitter {
+public:
+    BlockEmitter(NullCodec& codec, const Bytes& image) : codec_(codec), image_(image) {}
+    void command(const std::uint8_t* bytes, std::size_t operands)
+    {
+        if (pending_ == 0) run_ = bytes;
+        pending_ += 1 + operands;
+    }
+    std::size_t size() const { return image_.size() + pending_; }
+    void closeBank()
+    {
+        flush();
+        codec_.putRepeated(kCmdBankEnd, 1);
+        codec_.putRepeated(0x00, (kBankSize - (image_.size() & (kBankSize - 1))) & (kBankSize - 1));
+    }
+    void finish()
+    {
+        flush();
+        codec_.finish();
+    }
+
+private:
+    void flush()
+    {
+        codec_.putBlock(run_, pending_);
+        pending_ = 0;
+    }
+
+    NullCodec& codec_;
+    const Bytes& image_;
+    const std::uint8_t* run_ = nullptr;
+    std::size_t pending_ = 0;
+};
+
+// When the next progress glyph is due: at the first command whose position k gives
+// k * 10 / K (unsigned 32-bit) above the glyphs printed so far. Where k * 10 cannot
+// wrap, that quotient only grows with k, and a threshold replaces the division.
+class ProgressSchedule {
+public:
+    explicit ProgressSchedule(std::uint32_t packedLength)
+        : length_(packedLength), monotonic_(packedLength <= 0xFFFFFFFFu / 10)
+    {
+    }
+    bool due(std::uint32_t k, std::uint32_t printed)
+    {
+        if (!monotonic_) return static_cast<std::uint32_t>(k * 10u) / length_ > printed;
+        if (printed != thresholdFor_) {
+            thresholdFor_ = printed;
+            threshold_ = ((std::uint64_t{printed} + 1) * length_ + 9) / 10;
+        }
+        return k >= threshold_;
+    }
+
+private:
+    std::uint32_t length_;
+    bool monotonic_;
+    std::uint32_t thresholdFor_ = 0xFFFFFFFFu;
+    std::uint64_t threshold_ = 0;
+};
+
+template <class Emitter>
+void layOut(ConversionJob& job, Emitter& out)
 {
     const std::uint8_t* packed = job.packedStream.data();
     const std::uint32_t packedLength = job.packedLength;
-    Codec& codec = *job.codec;
-    Bytes& image = job.bankImage;
-    image.reserve(maxImageSize(packedLength));
+    const std::uint32_t loopMark = job.loopMark;
 
-    job.outputLoopPosition = job.loopMark;
+    job.outputLoopPosition = loopMark;
+    ProgressSchedule progress(packedLength);
     std::uint32_t k = job.headerSize;
     for (bool done = false; !done;) {
-        const std::uint32_t share = static_cast<std::uint32_t>(k * 10u) / packedLength;
-        if (share > job.progressCount) {
+        if (progress.due(k, job.progressCount)) {
             ++job.progressCount;
             std::fputc(kProgressGlyph, job.console);
         }
-        if (k == job.loopMark) job.outputLoopPosition = static_cast<std::uint32_t>(image.size());
+        if (k == loopMark) job.outputLoopPosition = static_cast<std::uint32_t>(out.size());
 
-        const Frame frame =
-            k < packedLength ? frameCommand(packed, k + 1, packedLength, job.shortReservedWrites)
-                             : Frame{FrameStatus::incomplete, 0};
+        const Frame frame = k < packedLength
+                                ? frameCommand(packed, k + 1, packedLength, job.shortReservedWrites)
+                                : Frame{FrameStatus::incomplete, 0};
         if (frame.status == FrameStatus::illegalDataBlock) {
             throw ConversionError(formatMessage("Illegal command: 0x67 0x%02x\n", packed[k + 1]));
         }
@@ -47,20 +132,29 @@ void layoutBanks(ConversionJob& job)
             throw ConversionError(formatMessage(
                 "Error: the packed stream ends inside the command at offset 0x%x\n", k));
         }
-        const std::uint8_t c = packed[k++];
-        codec.putCommand(c);
-        for (std::size_t n = 0; n < frame.operands; ++n) codec.putOperand(packed[k++]);
-        if (c == kCmdEndOfData) {
-            codec.finish();
-            done = true;
-        }
+        out.command(packed + k, frame.operands);
+        done = packed[k] == kCmdEndOfData;
+        k += static_cast<std::uint32_t>(1 + frame.operands);
+        if (done) out.finish();
 
-        if ((image.size() & (kBankSize - 1)) > kLastCommandRoom) {
-            codec.putCommand(kCmdBankEnd);
-            while ((image.size() & (kBankSize - 1)) != 0) codec.putCommand(0x00);
-        }
+        if ((out.size() & (kBankSize - 1)) > kLastCommandRoom) out.closeBank();
     }
     job.layoutEnd = k;
+}
+
+} // namespace
+
+void layoutBanks(ConversionJob& job)
+{
+    job.bankImage.reserve(maxImageSize(job.packedLength));
+    Codec& codec = *job.codec;
+    if (typeid(codec) == typeid(NullCodec)) {
+        BlockEmitter out(static_cast<NullCodec&>(codec), job.bankImage);
+        layOut(job, out);
+    } else {
+        SlotEmitter out(codec, job.bankImage);
+        layOut(job, out);
+    }
     job.codec.reset();
 }
 

@@ -40,6 +40,13 @@ VgmBuilder filledTo(std::size_t size)
     return v;
 }
 
+// Derived without overrides: it takes the byte-by-byte path, which must give the same
+// image as the block copies used for a plain NullCodec.
+class PassThroughCodec : public NullCodec {
+public:
+    using NullCodec::NullCodec;
+};
+
 TEST(BankLayout, EndOfDataLeavingThreeBytesClosesTheBank)
 {
     const Laid l = layOut(filledTo(0x7FFC).finish());
@@ -49,6 +56,28 @@ TEST(BankLayout, EndOfDataLeavingThreeBytesClosesTheBank)
     EXPECT_EQ(l.image[0x7FFD], 0x4B);
     EXPECT_EQ(l.image[0x7FFE], 0x00);
     EXPECT_EQ(l.image[0x7FFF], 0x00);
+}
+
+TEST(BankLayout, MarkerAndFillForEveryCommandEnd)
+{
+    auto passThrough = [](ConversionJob& job) -> std::unique_ptr<Codec> {
+        return std::make_unique<PassThroughCodec>(job.bankImage);
+    };
+    // A five-byte command ending at each offset around the end of the first bank.
+    for (std::size_t end = 0x7FFB; end <= 0x8001; ++end) {
+        const Bytes input = filledTo(end - 5).commands({0xE0, 1, 2, 3, 4, 0x63}).finish();
+        const Bytes image = layOut(input).image;
+        EXPECT_EQ(layOut(input, passThrough).image, image) << std::hex << end;
+        ASSERT_EQ(image[end - 5], 0xE0);
+        if (end % 0x8000 > 0x7FFC) {
+            EXPECT_EQ(image[end], 0x4B) << std::hex << end;
+            EXPECT_EQ(std::count(image.begin() + static_cast<long>(end) + 1, image.begin() + 0x8000, 0),
+                      static_cast<long>(0x7FFF - end)) << std::hex << end;
+            EXPECT_EQ(image[0x8000], 0x63) << std::hex << end;
+        } else {
+            EXPECT_EQ(image[end], 0x63) << std::hex << end;
+        }
+    }
 }
 
 TEST(BankLayout, CommandEndingAtRoomLimitLeavesNoMarker)
@@ -144,6 +173,24 @@ TEST(BankLayout, OperandsPassThroughPut)
     };
     const Laid l = layOut(VgmBuilder().commands({0x50, 0x9F, 0x62}).finish(), inverting);
     EXPECT_EQ(Bytes(l.image.begin() + 0x40, l.image.end()), (Bytes{0x50, 0x60, 0x62, 0x66}));
+}
+
+TEST(BankLayout, SlotAndBlockPathsAgree)
+{
+    auto passThrough = [](ConversionJob& job) -> std::unique_ptr<Codec> {
+        return std::make_unique<PassThroughCodec>(job.bankImage);
+    };
+    VgmBuilder v = filledTo(0x7FF0);
+    v.commands({0x52, 0x30, 0x00, 0x50, 0x9F, 0x61, 0x01, 0x00, 0xE0, 1, 2, 3, 4});
+    v.dataBlock(0x00, Bytes(0x9000, 0x4B)).loopHere().commands(Bytes(0x7000, 0x62));
+    const std::vector<Bytes> inputs{v.finish("x"), readFile(std::string(QUORVEL_SOURCE_DIR) + "/examples/demo.vgm")};
+    for (const Bytes& input : inputs) {
+        const Laid slots = layOut(input, passThrough);
+        const Laid blocks = layOut(input);
+        EXPECT_EQ(slots.image, blocks.image);
+        EXPECT_EQ(slots.loop, blocks.loop);
+        EXPECT_EQ(slots.console, blocks.console);
+    }
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // Example generator: writes the bundled demo tune, our own eight-second loop for
 // SN76489 and YM2612 with a PCM drum, as OUTDIR/demo.vgm and OUTDIR/demo.vgz;
-// with --seeds DIR, the fuzzer's seed corpus.
+// with --seeds DIR, the fuzzer's seed corpus; with --large DIR [MiB], benchmark inputs.
 #include <zlib.h>
 
 #include <cmath>
@@ -88,9 +88,9 @@ bool writeFile(const std::string& path, const Bytes& bytes)
     return std::fclose(f) == 0 && ok;
 }
 
-bool writeGzip(const std::string& path, const Bytes& bytes)
+bool writeGzip(const std::string& path, const Bytes& bytes, const char* mode = "wb9")
 {
-    gzFile gz = gzopen(path.c_str(), "wb9");
+    gzFile gz = gzopen(path.c_str(), mode);
     if (!gz) return false;
     const bool ok = gzwrite(gz, bytes.data(), static_cast<unsigned>(bytes.size())) ==
                     static_cast<int>(bytes.size());
@@ -130,11 +130,56 @@ bool writeSeeds(const std::string& dir)
     return ok;
 }
 
+// Benchmark inputs of about `size` bytes each: dense.vgm, a dense mix of PSG and
+// YM2612 writes, short waits and PCM write-and-wait commands; blocks.vgm, mostly a few
+// large data blocks. Each also as .vgz.
+bool writeLarge(const std::string& dir, std::size_t size)
+{
+    std::uint32_t seed = 2024;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+
+    VgmBuilder dense;
+    dense.field(0x0C, 3579545).field(0x2C, 7670453);
+    dense.dataBlock(0x00, drumSample()).loopHere();
+    while (dense.size() < size) {
+        const std::uint32_t r = next();
+        switch (r % 8) {
+        case 0: dense.commands({0x50, u8(0x80 | (r >> 8 & 0x7F))}); break;
+        case 1: dense.commands({0x52, u8(0x30 + (r >> 8) % 0x80), u8(r >> 16)}); break;
+        case 2: dense.commands({0x53, u8(0x30 + (r >> 8) % 0x80), u8(r >> 16)}); break;
+        case 3: dense.commands({0x52, u8(0x25 + (r >> 8) % 3), u8(r >> 16)}); break;
+        case 4: dense.commands({u8(0x70 | (r >> 8 & 0x0F))}); break;
+        case 5: dense.commands({u8(0x80 | (r >> 8 & 0x0F)), u8(0x70 | (r >> 12 & 0x07))}); break;
+        case 6: dense.commands({u8(0x70 | (r >> 8 & 0x07)), u8(0x80 | (r >> 12 & 0x07))}); break;
+        default: dense.commands({0x61, u8(r >> 8), 0x00}); break;
+        }
+    }
+    const Bytes denseVgm = dense.finish("dense");
+
+    VgmBuilder blocks;
+    for (int n = 0; n < 4 && blocks.size() < size; ++n) {
+        Bytes pcm(size / 4 - 0x1000);
+        for (std::uint8_t& b : pcm) b = u8(128 + static_cast<int>(next() % 64) - 32);
+        blocks.dataBlock(0x00, pcm).commands({0xE0, 0, 0, 0, 0, 0x81, 0x72, 0x62});
+    }
+    const Bytes blocksVgm = blocks.finish("blocks");
+
+    return writeFile(dir + "/dense.vgm", denseVgm) && writeGzip(dir + "/dense.vgz", denseVgm, "wb6") &&
+           writeFile(dir + "/blocks.vgm", blocksVgm) && writeGzip(dir + "/blocks.vgz", blocksVgm, "wb6");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     if (argc > 2 && std::string(argv[1]) == "--seeds") return writeSeeds(argv[2]) ? 0 : 1;
+    if (argc > 2 && std::string(argv[1]) == "--large") {
+        const std::size_t mib = argc > 3 ? std::stoul(argv[3]) : 64;
+        return writeLarge(argv[2], mib << 20) ? 0 : 1;
+    }
     const std::string dir = argc > 1 ? argv[1] : ".";
     VgmBuilder v(0x150);
     v.field(0x0C, 3579545).field(0x2C, 7670453).field(0x24, 60);
