@@ -1,12 +1,14 @@
 // Example generator: writes the bundled demo tune, our own eight-second loop for
 // SN76489 and YM2612 with a PCM drum, as OUTDIR/demo.vgm and OUTDIR/demo.vgz;
-// with --seeds DIR, the fuzzer's seed corpus; with --large DIR [MiB], benchmark inputs.
+// with --seeds DIR, the fuzzer's seed corpus; with --songs DIR, the player's test
+// songs; with --large DIR [MiB], benchmark inputs.
 #include <zlib.h>
 
 #include <cmath>
 #include <cstdio>
 #include <string>
 
+#include "tools/songs.h"
 #include "tools/vgm_builder.h"
 
 using quorvel::Bytes;
@@ -176,6 +178,13 @@ bool writeLarge(const std::string& dir, std::size_t size)
 int main(int argc, char** argv)
 {
     if (argc > 2 && std::string(argv[1]) == "--seeds") return writeSeeds(argv[2]) ? 0 : 1;
+    if (argc > 2 && std::string(argv[1]) == "--songs") {
+        bool ok = true;
+        for (const quorvel::songs::Song& song : quorvel::songs::all()) {
+            ok = writeFile(std::string(argv[2]) + "/" + song.name + ".vgm", song.vgm) && ok;
+        }
+        return ok ? 0 : 1;
+    }
     if (argc > 2 && std::string(argv[1]) == "--large") {
         const std::size_t mib = argc > 3 ? std::stoul(argv[3]) : 64;
         return writeLarge(argv[2], mib << 20) ? 0 : 1;
