@@ -13,6 +13,7 @@ namespace {
 constexpr std::uint8_t kRegTimerA = 0x25;
 constexpr std::uint8_t kRegTimerB = 0x26;
 constexpr std::uint8_t kRegTimerControl = 0x27; // bits 7-6: channel-3 mode
+constexpr std::size_t kShortCopy = 16;          // more than any command but a data block
 
 } // namespace
 
@@ -122,10 +123,12 @@ void compactCommands(ConversionJob& job)
         }
 
         out[o++] = c;
-        if (frame.operands > 16) {
-            std::memcpy(out + o, in + i, frame.operands);
+        if (frame.operands <= kShortCopy && end - i >= kShortCopy) {
+            // One fixed-size copy instead of a loop per command. Bytes past the operands
+            // land where later output goes (o never passes i), so nothing is lost.
+            std::memcpy(out + o, in + i, kShortCopy);
         } else {
-            for (std::size_t n = 0; n < frame.operands; ++n) out[o + n] = in[i + n];
+            std::memcpy(out + o, in + i, frame.operands);
         }
         o += frame.operands;
         i += frame.operands;

@@ -47,18 +47,19 @@ private:
 // appended in one copy.
 class BlockEmitter {
 public:
-    BlockEmitter(NullCodec& codec, const Bytes& image) : codec_(codec), image_(image) {}
+    BlockEmitter(NullCodec& codec, const Bytes& image) : codec_(codec), image_(image), size_(image.size()) {}
     void command(const std::uint8_t* bytes, std::size_t operands)
     {
-        if (pending_ == 0) run_ = bytes;
-        pending_ += 1 + operands;
+        if (run_ == nullptr) run_ = bytes;
+        size_ += 1 + operands;
     }
-    std::size_t size() const { return image_.size() + pending_; }
+    std::size_t size() const { return size_; }
     void closeBank()
     {
         flush();
         codec_.putRepeated(kCmdBankEnd, 1);
         codec_.putRepeated(0x00, (kBankSize - (image_.size() & (kBankSize - 1))) & (kBankSize - 1));
+        size_ = image_.size();
     }
     void finish()
     {
@@ -67,16 +68,17 @@ public:
     }
 
 private:
+    // Appends the commands since the last flush: the image then has size_ bytes.
     void flush()
     {
-        codec_.putBlock(run_, pending_);
-        pending_ = 0;
+        if (run_ != nullptr) codec_.putBlock(run_, size_ - image_.size());
+        run_ = nullptr;
     }
 
     NullCodec& codec_;
     const Bytes& image_;
-    const std::uint8_t* run_ = nullptr;
-    std::size_t pending_ = 0;
+    std::size_t size_;                   // image size once the pending run is appended
+    const std::uint8_t* run_ = nullptr;  // first pending command, if any
 };
 
 // When the next progress glyph is due: at the first command whose position k gives
@@ -111,20 +113,21 @@ void layOut(ConversionJob& job, Emitter& out)
     const std::uint8_t* packed = job.packedStream.data();
     const std::uint32_t packedLength = job.packedLength;
     const std::uint32_t loopMark = job.loopMark;
-
-    job.outputLoopPosition = loopMark;
+    const bool shortReservedWrites = job.shortReservedWrites;
+    std::uint32_t printed = job.progressCount;
+    std::uint32_t loopPosition = loopMark;
     ProgressSchedule progress(packedLength);
+
     std::uint32_t k = job.headerSize;
     for (bool done = false; !done;) {
-        if (progress.due(k, job.progressCount)) {
-            ++job.progressCount;
+        if (progress.due(k, printed)) {
+            ++printed;
             std::fputc(kProgressGlyph, job.console);
         }
-        if (k == loopMark) job.outputLoopPosition = static_cast<std::uint32_t>(out.size());
+        if (k == loopMark) loopPosition = static_cast<std::uint32_t>(out.size());
 
-        const Frame frame = k < packedLength
-                                ? frameCommand(packed, k + 1, packedLength, job.shortReservedWrites)
-                                : Frame{FrameStatus::incomplete, 0};
+        const Frame frame = k < packedLength ? frameCommand(packed, k + 1, packedLength, shortReservedWrites)
+                                             : Frame{FrameStatus::incomplete, 0};
         if (frame.status == FrameStatus::illegalDataBlock) {
             throw ConversionError(formatMessage("Illegal command: 0x67 0x%02x\n", packed[k + 1]));
         }
@@ -139,6 +142,8 @@ void layOut(ConversionJob& job, Emitter& out)
 
         if ((out.size() & (kBankSize - 1)) > kLastCommandRoom) out.closeBank();
     }
+    job.progressCount = printed;
+    job.outputLoopPosition = loopPosition;
     job.layoutEnd = k;
 }
 
