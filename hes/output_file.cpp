@@ -2,6 +2,7 @@
 // succeeded. A regular file is written beside its target and renamed onto it.
 #include "hes/output_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,9 +35,19 @@ OutputFile::~OutputFile() { discard(); }
 bool OutputFile::open(const std::string& path)
 {
     target_ = path;
+    if (path.empty()) return false;
     struct stat st;
     const bool exists = ::stat(path.c_str(), &st) == 0;
     if (exists && S_ISDIR(st.st_mode)) return false;
+    struct stat link;
+    if (!exists && ::lstat(path.c_str(), &link) != 0) {
+        // Nothing there yet: make sure a file of that name can be created at all (a
+        // long name, a read-only folder), so that such a path fails here, not at the end.
+        const int probe = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+        if (probe < 0) return false;
+        ::close(probe);
+        ::unlink(path.c_str());
+    }
     if (exists && !S_ISREG(st.st_mode)) {
         // A device or a pipe: there is nothing to keep safe, write to it directly.
         file_ = std::fopen(path.c_str(), "wb");

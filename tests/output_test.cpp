@@ -94,6 +94,8 @@ TEST_F(OutputStage, OutputThatCannotBeWritten)
         {"file/out.hes", "Error: unable to open file/out.hes\n"},
         {"folder", "Error: unable to open folder\n"},
         {"/dev/full", "Error: Failed to write /dev/full\n"},
+        {"\"", "Error: unable to open \n"},
+        {std::string(300, 'n') + ".hes", "Error: unable to open " + std::string(300, 'n') + ".hes\n"},
     };
     for (const Case& c : cases) {
         const RunResult r = convertTo(c.output);
