@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <utility>
@@ -36,6 +37,14 @@ struct UninitialisedAllocator : std::allocator<T> {
 };
 
 using Bytes = std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>>;
+
+// Appends `size` bytes in one copy (a range insert would copy them one by one).
+inline void appendBytes(Bytes& to, const std::uint8_t* from, std::size_t size)
+{
+    const std::size_t at = to.size();
+    to.resize(at + size);
+    if (size != 0) std::memcpy(to.data() + at, from, size);
+}
 
 inline std::uint32_t getLe32(const std::uint8_t* p)
 {

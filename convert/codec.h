@@ -34,7 +34,7 @@ public:
     // Bulk forms of put(), for callers that know no override of put() is in the way.
     void putBlock(const std::uint8_t* bytes, std::size_t size)
     {
-        image_.insert(image_.end(), bytes, bytes + size);
+        appendBytes(image_, bytes, size);
         count_ += static_cast<std::uint32_t>(size);
     }
     void putRepeated(std::uint8_t byte, std::size_t size)

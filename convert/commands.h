@@ -32,11 +32,11 @@ struct Frame {
 
 namespace detail {
 
-constexpr std::array<std::uint8_t, 256> makeOperandTable()
+constexpr std::array<std::uint8_t, 256> makeOperandTable(bool shortReservedWrites)
 {
     std::array<std::uint8_t, 256> t{}; // undefined bytes are one-byte commands
     for (int c = 0x30; c <= 0x3F; ++c) t[c] = 1; // second PSG and reserved one-operand writes
-    for (int c = 0x40; c <= 0x4E; ++c) t[c] = 2; // reserved (one operand before VGM 1.60)
+    for (int c = 0x40; c <= 0x4E; ++c) t[c] = shortReservedWrites ? 1 : 2; // reserved
     t[0x4F] = 1;                                 // Game Gear stereo
     t[0x50] = 1;                                 // SN76489 write
     for (int c = 0x51; c <= 0x5F; ++c) t[c] = 2; // register writes of the FM chips
@@ -54,16 +54,24 @@ constexpr std::array<std::uint8_t, 256> makeOperandTable()
     return t;
 }
 
-inline constexpr std::array<std::uint8_t, 256> kOperands = makeOperandTable();
+inline constexpr std::array<std::uint8_t, 256> kOperands = makeOperandTable(false);
+inline constexpr std::array<std::uint8_t, 256> kOperandsBefore160 = makeOperandTable(true);
 inline constexpr std::size_t kDataBlockHead = 6; // 0x66, type, 32-bit size
 
 } // namespace detail
+
+// The operand lengths for a file: commands 0x40-0x4E take one operand before VGM 1.60.
+using OperandTable = std::array<std::uint8_t, 256>;
+inline const OperandTable& operandTable(bool shortReservedWrites)
+{
+    return shortReservedWrites ? detail::kOperandsBefore160 : detail::kOperands;
+}
 
 // Frames the command whose byte stands at buffer[pos - 1], looking no further than
 // `end`. A data block (0x67) must continue with 0x66, a type byte, a 32-bit size and
 // the data, whose length is the size with bit 31 (the second-chip flag) cleared.
 inline Frame frameCommand(const std::uint8_t* buffer, std::size_t pos, std::size_t end,
-                   bool shortReservedWrites)
+                          const OperandTable& operands)
 {
     const std::uint8_t c = buffer[pos - 1];
     const std::size_t room = end - pos;
@@ -75,10 +83,8 @@ inline Frame frameCommand(const std::uint8_t* buffer, std::size_t pos, std::size
         if (data > room - detail::kDataBlockHead) return {FrameStatus::incomplete, 0};
         return {FrameStatus::ok, detail::kDataBlockHead + data};
     }
-    std::size_t operands = detail::kOperands[c];
-    if (shortReservedWrites && c >= 0x40 && c <= 0x4E) operands = 1;
-    if (operands > room) return {FrameStatus::incomplete, 0};
-    return {FrameStatus::ok, operands};
+    if (operands[c] > room) return {FrameStatus::incomplete, 0};
+    return {FrameStatus::ok, operands[c]};
 }
 
 

@@ -41,7 +41,8 @@ void prepareHeader(ConversionJob& job)
 
     std::fprintf(job.console, "Converting %s:", job.inputPath.c_str());
     in[kVersionOffset] = kRewrittenVersionByte;
-    job.bankImage.assign(in.begin(), in.begin() + job.headerSize);
+    job.bankImage.clear();
+    appendBytes(job.bankImage, in.data(), job.headerSize);
     job.codec = std::make_unique<NullCodec>(job.bankImage);
     std::memcpy(job.packedStream.data(), in.data(), job.headerSize);
 }
@@ -52,6 +53,7 @@ void compactCommands(ConversionJob& job)
     const std::size_t end = job.inputImage.size();
     std::uint8_t* out = job.packedStream.data();
     const std::size_t loopTarget = job.loopTarget;
+    const OperandTable& operands = operandTable(job.shortReservedWrites);
 
     std::size_t i = job.headerSize;
     std::size_t o = job.headerSize;
@@ -63,7 +65,7 @@ void compactCommands(ConversionJob& job)
         if (i == loopTarget) packedLoop = o;
         const std::size_t start = i;
         Frame frame{FrameStatus::incomplete, 0};
-        if (i < end) frame = frameCommand(in, i + 1, end, job.shortReservedWrites);
+        if (i < end) frame = frameCommand(in, i + 1, end, operands);
         if (frame.status == FrameStatus::illegalDataBlock) {
             throw ConversionError(formatMessage("Illegal command: 0x67 0x%02x\n", in[i + 1]));
         }

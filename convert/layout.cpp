@@ -81,30 +81,29 @@ private:
     const std::uint8_t* run_ = nullptr;  // first pending command, if any
 };
 
-// When the next progress glyph is due: at the first command whose position k gives
-// k * 10 / K (unsigned 32-bit) above the glyphs printed so far. Where k * 10 cannot
-// wrap, that quotient only grows with k, and a threshold replaces the division.
+// A progress glyph is due at the first command whose position k gives k * 10 / K
+// (unsigned 32-bit) above the glyphs printed so far. Where k * 10 cannot wrap, that
+// quotient only grows with k, so no glyph can be due before a threshold and the
+// division is skipped until then.
 class ProgressSchedule {
 public:
     explicit ProgressSchedule(std::uint32_t packedLength)
         : length_(packedLength), monotonic_(packedLength <= 0xFFFFFFFFu / 10)
     {
     }
-    bool due(std::uint32_t k, std::uint32_t printed)
+    // The first position at which `printed` glyphs may no longer be enough.
+    std::uint64_t nextCheck(std::uint32_t printed) const
     {
-        if (!monotonic_) return static_cast<std::uint32_t>(k * 10u) / length_ > printed;
-        if (printed != thresholdFor_) {
-            thresholdFor_ = printed;
-            threshold_ = ((std::uint64_t{printed} + 1) * length_ + 9) / 10;
-        }
-        return k >= threshold_;
+        return monotonic_ ? ((std::uint64_t{printed} + 1) * length_ + 9) / 10 : 0;
+    }
+    bool due(std::uint32_t k, std::uint32_t printed) const
+    {
+        return static_cast<std::uint32_t>(k * 10u) / length_ > printed;
     }
 
 private:
     std::uint32_t length_;
     bool monotonic_;
-    std::uint32_t thresholdFor_ = 0xFFFFFFFFu;
-    std::uint64_t threshold_ = 0;
 };
 
 template <class Emitter>
@@ -113,20 +112,22 @@ void layOut(ConversionJob& job, Emitter& out)
     const std::uint8_t* packed = job.packedStream.data();
     const std::uint32_t packedLength = job.packedLength;
     const std::uint32_t loopMark = job.loopMark;
-    const bool shortReservedWrites = job.shortReservedWrites;
+    const OperandTable& operands = operandTable(job.shortReservedWrites);
     std::uint32_t printed = job.progressCount;
     std::uint32_t loopPosition = loopMark;
-    ProgressSchedule progress(packedLength);
+    const ProgressSchedule progress(packedLength);
+    std::uint64_t checkAt = progress.nextCheck(printed);
 
     std::uint32_t k = job.headerSize;
     for (bool done = false; !done;) {
-        if (progress.due(k, printed)) {
+        if (k >= checkAt && progress.due(k, printed)) {
             ++printed;
             std::fputc(kProgressGlyph, job.console);
+            checkAt = progress.nextCheck(printed);
         }
         if (k == loopMark) loopPosition = static_cast<std::uint32_t>(out.size());
 
-        const Frame frame = k < packedLength ? frameCommand(packed, k + 1, packedLength, shortReservedWrites)
+        const Frame frame = k < packedLength ? frameCommand(packed, k + 1, packedLength, operands)
                                              : Frame{FrameStatus::incomplete, 0};
         if (frame.status == FrameStatus::illegalDataBlock) {
             throw ConversionError(formatMessage("Illegal command: 0x67 0x%02x\n", packed[k + 1]));

@@ -136,7 +136,7 @@ void loadCompressed(ConversionJob& job)
                                                 static_cast<std::uint32_t>(total)));
         }
         for (Bytes& block : staging) {
-            image.insert(image.end(), block.begin(), block.end());
+            appendBytes(image, block.data(), block.size());
             block = Bytes();
         }
     }

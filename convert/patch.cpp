@@ -17,8 +17,7 @@ void patchHeader(ConversionJob& job)
     const auto commandEnd = static_cast<std::uint32_t>(image.size());
     setLe32(image, kEofOffsetField, commandEnd - static_cast<std::uint32_t>(kEofOffsetField));
 
-    image.insert(image.end(), job.packedStream.begin() + job.layoutEnd,
-                 job.packedStream.begin() + job.packedLength);
+    appendBytes(image, job.packedStream.data() + job.layoutEnd, job.packedLength - job.layoutEnd);
     job.packedStream = Bytes();
     const auto tailEnd = static_cast<std::uint32_t>(image.size());
 
