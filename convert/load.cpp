@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "convert/bytes.h"
 #include "convert/message.h"
 
 namespace quorvel {
@@ -54,6 +55,61 @@ bool startsWithMagic(const ConversionJob& job)
     const std::size_t got = std::fread(head, 1, sizeof head, file);
     std::fclose(file);
     return got == sizeof head && std::memcmp(head, kMagic, sizeof head) == 0;
+}
+
+// True when the gzip data in `path` ends as a stream should: every member ends with
+// its trailer, after which there is nothing, another member, or bytes that are not
+// gzip (which gzread ignores). Inflates the whole file, keeping nothing.
+bool gzipStreamEnds(const std::string& path)
+{
+    std::FILE* file = openForReading(path);
+    if (!file) return false;
+    z_stream z{};
+    if (inflateInit2(&z, 15 + 16) != Z_OK) {
+        std::fclose(file);
+        return false;
+    }
+    static std::uint8_t in[1 << 16];
+    static std::uint8_t out[1 << 16];
+    bool ended = false;
+    bool complete = false;
+    for (;;) {
+        if (z.avail_in < 2 && !std::feof(file)) {
+            std::memmove(in, z.next_in ? z.next_in : in, z.avail_in);
+            z.next_in = in;
+            z.avail_in += static_cast<uInt>(std::fread(in + z.avail_in, 1, sizeof in - z.avail_in, file));
+        }
+        if (ended) {
+            // After a member: another one, or the end of what gzread reads.
+            complete = !(z.avail_in >= 2 && z.next_in[0] == 0x1F && z.next_in[1] == 0x8B);
+            if (complete || inflateReset(&z) != Z_OK) break;
+            ended = false;
+        }
+        if (z.avail_in == 0) break; // the data ends inside a member
+        z.next_out = out;
+        z.avail_out = sizeof out;
+        const int result = inflate(&z, Z_NO_FLUSH);
+        if (result == Z_STREAM_END) {
+            ended = true;
+        } else if (result != Z_OK && !(result == Z_BUF_ERROR && z.avail_in == 0)) {
+            break;
+        }
+    }
+    inflateEnd(&z);
+    std::fclose(file);
+    return complete;
+}
+
+// The last four bytes of a file, which end a single gzip member with its length.
+bool readTrailerLength(const std::string& path, std::uint32_t& length)
+{
+    std::FILE* file = openForReading(path);
+    if (!file) return false;
+    std::uint8_t trailer[4];
+    const bool ok = std::fseek(file, -4, SEEK_END) == 0 && std::fread(trailer, 1, 4, file) == 4;
+    std::fclose(file);
+    length = getLe32(trailer);
+    return ok;
 }
 
 void loadPlain(ConversionJob& job)
@@ -120,10 +176,20 @@ void loadCompressed(ConversionJob& job)
     }
     int zerr = Z_OK;
     gzerror(gz, &zerr);
+    const bool compressed = gzdirect(gz) == 0;
     const bool closedClean = gzclose(gz) == Z_OK;
     if (total > kMaxInputLength) throw tooLongError();
-    // A cut-off stream reads like a short one; zlib says so through gzerror and gzclose.
+    // A cut-off stream usually reads like a short one that zlib reports through
+    // gzerror and gzclose. But where the cut falls just as gzread's output buffer
+    // fills, gzread ends without an error: so unless the file ends with the length
+    // just read (a complete single member), its end is checked once more.
     if (damaged || zerr != Z_OK || !closedClean) throw readError;
+    std::uint32_t trailerLength = 0;
+    if (compressed && !(readTrailerLength(job.inputPath, trailerLength) &&
+                        trailerLength == static_cast<std::uint32_t>(total)) &&
+        !gzipStreamEnds(job.inputPath)) {
+        throw readError;
+    }
 
     Bytes image;
     if (staging.size() == 1) {

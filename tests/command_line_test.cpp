@@ -84,6 +84,13 @@ TEST(CommandLineRun, ConvertsPlainAndCompressedInput)
     const Bytes vgm = v.finish("song");
     const Bytes gz = gzipBytes(vgm);
     const Bytes hes = expectedHes(vgm);
+    // gzread reads concatenated members as one stream and ignores what follows the
+    // last member when it is not gzip.
+    Bytes members = gzipBytes(Bytes(vgm.begin(), vgm.begin() + 70));
+    const Bytes rest = gzipBytes(Bytes(vgm.begin() + 70, vgm.end()));
+    members.insert(members.end(), rest.begin(), rest.end());
+    Bytes trailing = members;
+    trailing.insert(trailing.end(), {'j', 'u', 'n', 'k', 0, 0, 0});
     const std::string done = kTenGlyphs + "\nDone!\n";
     const std::string unzip = "Unzipping file\n";
 
@@ -98,6 +105,8 @@ TEST(CommandLineRun, ConvertsPlainAndCompressedInput)
         {"song-gz.vgm", gz, true},       // probed: not "Vgm "
         {"plain.vgz", vgm, true},        // compressed name, plain content
         {"PLAIN.VGZ", vgm, true},
+        {"members.vgz", members, true},
+        {"trailing.vgz", trailing, true},
         {"plain.vgz.bak", vgm, false},
         {"plain.zip", vgm, false},
         {"my song \"\xC3\xA9t\xC3\xA9\".vgm", vgm, false},
@@ -129,6 +138,8 @@ TEST(CommandLineRun, InputThatCannotBeRead)
     const Bytes gz = gzipBytes(vgm);
     writeFile(dir / "cut.vgz", Bytes(gz.begin(), gz.end() - 9));
     writeFile(dir / "illegal.vgm", VgmBuilder().commands({0x67, 0x12}).finish());
+    writeFile(dir / "cut-at-buffer-end.vgz",
+              readFile(std::string(QUORVEL_SOURCE_DIR) + "/tests/data/cut-at-buffer-end.vgz"));
     ::mkdir((dir / "folder.vgm").c_str(), 0755);
 
     struct Case {
@@ -144,6 +155,7 @@ TEST(CommandLineRun, InputThatCannotBeRead)
         {"three.vgm", "Unzipping file\nError: the input is 3 bytes, shorter than a 64-byte VGM header\n"},
         {"crc.vgz", "Unzipping file\nError: Failed to read VGM data\n"},
         {"cut.vgz", "Unzipping file\nError: Failed to read VGM data\n"},
+        {"cut-at-buffer-end.vgz", "Unzipping file\nError: Failed to read VGM data\n"},
         {"illegal.vgm", "Converting illegal.vgm:Illegal command: 0x67 0x12\n"},
     };
     for (const Case& c : cases) {
