@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -100,6 +101,12 @@ bool gzipStreamEnds(const std::string& path)
     return complete;
 }
 
+std::uint64_t fileSize(const std::string& path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+}
+
 // The last four bytes of a file, which end a single gzip member with its length.
 bool readTrailerLength(const std::string& path, std::uint32_t& length)
 {
@@ -146,16 +153,23 @@ void loadCompressed(ConversionJob& job)
     gzbuffer(gz, 1u << 17);
 
     // The decompressed length is known only at the end of the stream. The bytes are
-    // gathered in fixed-size blocks, so that nothing is copied while they arrive and
-    // the staging never holds much more than the input itself.
+    // gathered in blocks, so that nothing is copied while they arrive and the staging
+    // never holds much more than the input itself. The length a single gzip member
+    // stores at its end sizes the first block, so that such a file needs no copy at
+    // all; it is only a hint (deflate expands at most about 1032 times).
+    std::uint32_t stored = 0;
+    std::size_t firstBlock = kStagingBlock;
+    if (readTrailerLength(job.inputPath, stored) && stored / 1032 <= fileSize(job.inputPath)) {
+        firstBlock = std::max<std::size_t>(stored + std::size_t{kChunkSize}, kChunkSize);
+    }
     std::vector<Bytes> staging;
     std::uint64_t total = 0;
     bool damaged = false;
     try {
         for (;;) {
-            if (staging.empty() || staging.back().size() + kChunkSize > kStagingBlock) {
+            if (staging.empty() || staging.back().size() + kChunkSize > staging.back().capacity()) {
                 staging.emplace_back();
-                staging.back().reserve(kStagingBlock);
+                staging.back().reserve(staging.size() == 1 ? firstBlock : kStagingBlock);
             }
             Bytes& block = staging.back();
             const std::size_t used = block.size();
@@ -184,10 +198,7 @@ void loadCompressed(ConversionJob& job)
     // fills, gzread ends without an error: so unless the file ends with the length
     // just read (a complete single member), its end is checked once more.
     if (damaged || zerr != Z_OK || !closedClean) throw readError;
-    std::uint32_t trailerLength = 0;
-    if (compressed && !(readTrailerLength(job.inputPath, trailerLength) &&
-                        trailerLength == static_cast<std::uint32_t>(total)) &&
-        !gzipStreamEnds(job.inputPath)) {
+    if (compressed && stored != static_cast<std::uint32_t>(total) && !gzipStreamEnds(job.inputPath)) {
         throw readError;
     }
 
