@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-120}
-dir=build-fuzz
+dir=${FUZZ_BUILD_DIR:-build-fuzz}
 CC=clang CXX=clang++ cmake -S . -B "$dir" -DQUORVEL_FUZZ=ON -DBUILD_TESTING=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$dir" -j "$(nproc)" --target quorvel_fuzz >/dev/null
@@ -14,8 +14,14 @@ corpus=$(mktemp -d)
 trap 'rm -rf "$corpus"' EXIT
 cp fuzz/corpus/* "$corpus"/
 mkdir -p "$dir/artifacts"
+status=0
 "$dir/quorvel_fuzz" "$corpus" -dict=fuzz/vgm.dict -max_total_time="$seconds" -timeout=1 \
   -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1 -artifact_prefix="$dir/artifacts/" \
-  2>&1 | tee "$dir/fuzz.log" | grep -E "^(Done|#[0-9]+ +DONE)|ERROR|SUMMARY|stat::number_of_executed_units" || true
-# libFuzzer exits non-zero on any finding; pipefail hands that on.
-test "${PIPESTATUS[0]}" -eq 0
+  > "$dir/fuzz.log" 2>&1 || status=$?
+# The execution count, and anything the fuzzer found.
+grep -E "^Done|stat::number_of_executed_units|ERROR|SUMMARY|Test unit written" "$dir/fuzz.log" || true
+if [ "$status" -ne 0 ]; then
+  tail -n 40 "$dir/fuzz.log"
+  echo "fuzzing failed (status $status); the input is in $dir/artifacts/"
+fi
+exit "$status"
