@@ -105,6 +105,36 @@ volumes: .byte 31, 30, 28, 27, 26, 24, 23, 22, 20, 19, 18, 16, 15, 14, 12, 0
 ; PSG channel of each SN76489 channel.
 psg_channel: .byte 0, 1, 2, NOISE_CHANNEL
 
+; Handler of each command byte.
+handlers:
+        .repeat 256, C
+        .if C = $4B
+            .word bank_end
+        .elseif C = $4F
+            .word gg_stereo
+        .elseif C = $50
+            .word sn_write
+        .elseif C = $61
+            .word wait_n
+        .elseif C = $62
+            .word wait_735
+        .elseif C = $63
+            .word wait_882
+        .elseif C = $66
+            .word end_of_data
+        .elseif C = $67
+            .word data_block
+        .elseif C >= $70 && C <= $7F
+            .word wait_short
+        .elseif C >= $80 && C <= $8F
+            .word wait_pcm
+        .elseif C >= $40 && C <= $4E
+            .word skip_reserved
+        .else
+            .word skip_command
+        .endif
+        .endrepeat
+
 .segment "VECTORS"
         .word ignore_irq        ; IRQ2 and BRK
         .word ignore_irq        ; IRQ1 (video)
@@ -494,50 +524,43 @@ get_byte:
 @done:  pla
         rts
 
-; Runs one command.
+; Runs one command: dispatched through a table by its byte, which the handler
+; finds in Y.
 run_command:
         jsr get_byte
-        cmp #$50
-        bne :+
-        jmp sn_write
-:       cmp #$4F
-        bne :+
-        jmp gg_stereo
-:       cmp #$61
-        beq wait_n
-        cmp #$62
-        beq wait_735
-        cmp #$63
-        beq wait_882
-        cmp #$66
-        bne :+
-        jmp end_of_data
-:       cmp #$67
-        bne :+
-        jmp data_block
-:       cmp #$4B
-        beq bank_end
         tay
-        and #$F0
-        cmp #$70
-        beq wait_short
-        cmp #$80
-        beq wait_pcm
-        ; Any other command: skip its operands.
+        asl a
+        tax
+        bcs @high
+        jmp (handlers,x)
+@high:  jmp (handlers+256,x)
+
+; Any other command: skips its operands (at most 11, so one page at most).
+skip_command:
         lda operands,y
-        cpy #$40
-        bcc @skip
-        cpy #$4F
-        bcs @skip
-        ldx wide40
-        bne @skip
-        lda #1
-@skip:  tax
-        beq @done
-@next:  jsr get_byte
-        dex
-        bne @next
+skip:   clc
+        adc ptr
+        sta ptr
+        bcc @done
+        inc ptr+1
+        lda ptr+1
+        cmp #WINDOW_END
+        bne @done
+        lda #WINDOW_START
+        sta ptr+1
+        inc bank
+        lda bank
+        jmp map_bank
 @done:  rts
+
+; 0x40-0x4E: one operand before VGM 1.60, two from then on.
+skip_reserved:
+        lda wide40
+        bne @two
+        lda #1
+        bra skip
+@two:   lda #2
+        bra skip
 
 ; The bank ends here; its next command starts the next bank. A marker in a bank's
 ; last byte has already brought the stream there.

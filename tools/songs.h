@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cmath>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -152,6 +153,71 @@ inline Song banks()
     return {"banks", v.finish("banks"), 5.9};
 }
 
-inline std::vector<Song> all() { return {chords(), envelope(), stereo(), pal(), looping(), banks()}; }
+// Notes whose commands sit at every kind of bank end: a bank-end marker at bank
+// offset 0x7FFD, 0x7FFE and 0x7FFF (the last byte, after which the stream has already
+// moved on), a seek command and a data block running across a bank boundary. Each
+// note lasts a quarter second, filled with YM2612 writes among short waits.
+inline Song boundaries()
+{
+    VgmBuilder v = start();
+    v.field(0x2C, 7670453);
+    std::size_t image = 0x40; // where the next command lands in the converted image
+    std::uint32_t waited = 0; // samples of the current note so far
+    auto add = [&](const Bytes& command) {
+        v.commands(command);
+        image += command.size();
+        if ((image & 0x7FFF) > 0x7FFC) image = (image | 0x7FFF) + 1; // marker and fill
+    };
+    auto left = [&](std::size_t bankOffset) { return (bankOffset - image) & 0x7FFF; };
+    // Fills up to `bankOffset` with writes the player skips (a 16-sample wait after
+    // every 16 of them), ending with a three-byte write that ends there.
+    auto fillTo = [&](std::size_t bankOffset) {
+        for (unsigned count = 1; left(bankOffset) > 7; ++count) {
+            add({0x52, 0x30, 0x00});
+            if (count % 16 == 0 && waited + 16 < 11025) {
+                add({0x7F});
+                waited += 16;
+            }
+        }
+        while (left(bankOffset) > 3) add({0x50, 0xFF}); // noise stays silent
+        if (left(bankOffset) == 1) throw std::logic_error("filler cannot end there");
+        if (left(bankOffset) == 2) add({0x50, 0xFF});
+        add({0x52, 0x30, 0x00});
+    };
+    auto note = [&](int n, unsigned att) {
+        const unsigned p = period(midiHz(n), kNtscClock);
+        add({0x50, u8(0x80 | (p & 0x0F)), 0x50, u8(p >> 4 & 0x3F), 0x50, u8(0x90 | att)});
+        waited = 0;
+    };
+    auto rest = [&] {
+        const std::uint32_t n = 11025 - waited;
+        add({0x61, u8(n), u8(n >> 8)});
+    };
+    int pitch = 60;
+    for (const std::size_t end : {0x7FFDu, 0x7FFEu, 0x7FFFu}) {
+        note(pitch++, (end & 3) * 3);
+        fillTo(end);
+        rest();
+    }
+    note(pitch++, 2);
+    fillTo(0x7FFC);
+    add({0xE0, 0x00, 0x00, 0x00, 0x00}); // 0x7FFC-0x8000, no marker
+    rest();
+    note(pitch++, 5);
+    fillTo(0x7F00);
+    v.dataBlock(0x00, Bytes(0x200, 0x80)); // 0x7F00-0x8106
+    image += 7 + 0x200;
+    rest();
+    note(pitch++, 0);
+    rest();
+    note(pitch++, 8);
+    rest();
+    return {"boundaries", v.finish("boundaries"), 1.7};
+}
+
+inline std::vector<Song> all()
+{
+    return {chords(), envelope(), stereo(), pal(), looping(), banks(), boundaries()};
+}
 
 } // namespace quorvel::songs
