@@ -6,9 +6,10 @@
 ; follows the player; its 32 KiB bank j is physical banks 2+4j..5+4j and is read
 ; through logical windows 3-6 (0x6000-0xDFFF).
 ;
-; Timing: the timer fires every 7 x 1024 CPU cycles (about 998.76 Hz). Time is kept
-; in units of 1/3125 of a 44.1 kHz sample, in which one tick is exactly 137984
-; units, so the song never drifts.
+; Timing: the timer fires every 7 x 1024 CPU cycles (about 998.76 Hz). With the CPU
+; at 315/44 MHz, 1024 cycles are 44100 x 1024 x 44 / 315000000 = 19712/3125 samples
+; at 44.1 kHz, so time is kept in units of 1/3125 sample, in which one tick is
+; exactly 137984 units: the song never drifts.
 
 .setcpu "huc6280"
 
