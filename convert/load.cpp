@@ -19,6 +19,7 @@ namespace {
 constexpr char kMagic[4] = {'V', 'g', 'm', ' '};
 constexpr unsigned kChunkSize = 16384;            // bytes asked of each gzread
 constexpr std::size_t kStagingBlock = std::size_t{8} << 20;
+constexpr std::uint64_t kMaxDeflateRatio = 1032; // output bytes per input byte, at most
 
 bool isDirectory(const std::string& path)
 {
@@ -156,11 +157,12 @@ void loadCompressed(ConversionJob& job)
     // gathered in blocks, so that nothing is copied while they arrive and the staging
     // never holds much more than the input itself. The length a single gzip member
     // stores at its end sizes the first block, so that such a file needs no copy at
-    // all; it is only a hint (deflate expands at most about 1032 times).
+    // all; it is only a hint, believed up to deflate's largest expansion.
+    const std::uint64_t largest = fileSize(job.inputPath) * kMaxDeflateRatio + kChunkSize;
     std::uint32_t stored = 0;
-    std::size_t firstBlock = kStagingBlock;
-    if (readTrailerLength(job.inputPath, stored) && stored / 1032 <= fileSize(job.inputPath)) {
-        firstBlock = std::max<std::size_t>(stored + std::size_t{kChunkSize}, kChunkSize);
+    std::size_t firstBlock = static_cast<std::size_t>(std::min<std::uint64_t>(kStagingBlock, largest));
+    if (readTrailerLength(job.inputPath, stored) && stored + std::uint64_t{kChunkSize} <= largest) {
+        firstBlock = stored + std::size_t{kChunkSize};
     }
     std::vector<Bytes> staging;
     std::uint64_t total = 0;
