@@ -59,6 +59,27 @@ bool startsWithMagic(const ConversionJob& job)
     return got == sizeof head && std::memcmp(head, kMagic, sizeof head) == 0;
 }
 
+// True when a file name is taken as compressed without looking inside: its last
+// character is 'z' or 'Z'.
+bool hasCompressedName(const std::string& path)
+{
+    return !path.empty() && (path.back() == 'z' || path.back() == 'Z');
+}
+
+// Takes `image` as the job's input and allocates the packed stream beside it.
+void adoptInputImage(ConversionJob& job, Bytes&& image)
+{
+    if (image.size() > kMaxInputLength) throw tooLongError();
+    const auto length = static_cast<std::uint32_t>(image.size());
+    try {
+        job.packedStream.resize(image.size() + 1);
+    } catch (const std::bad_alloc&) {
+        throw ConversionError(formatMessage("Error: Failed to allocate memory (wanted %u bytes)\n", length));
+    }
+    job.inputLength = length;
+    job.inputImage = std::move(image);
+}
+
 // True when the gzip data in `path` ends as a stream should: every member ends with
 // its trailer, after which there is nothing, another member, or bytes that are not
 // gzip (which gzread ignores). Inflates the whole file, keeping nothing.
@@ -223,24 +244,6 @@ void loadCompressed(ConversionJob& job)
 }
 
 } // namespace
-
-bool hasCompressedName(const std::string& path)
-{
-    return !path.empty() && (path.back() == 'z' || path.back() == 'Z');
-}
-
-void adoptInputImage(ConversionJob& job, Bytes&& image)
-{
-    if (image.size() > kMaxInputLength) throw tooLongError();
-    const auto length = static_cast<std::uint32_t>(image.size());
-    try {
-        job.packedStream.resize(image.size() + 1);
-    } catch (const std::bad_alloc&) {
-        throw ConversionError(formatMessage("Error: Failed to allocate memory (wanted %u bytes)\n", length));
-    }
-    job.inputLength = length;
-    job.inputImage = std::move(image);
-}
 
 void loadInputImage(ConversionJob& job)
 {
