@@ -16,7 +16,7 @@ cp fuzz/corpus/* "$corpus"/
 mkdir -p "$dir/artifacts"
 status=0
 "$dir/quorvel_fuzz" "$corpus" -dict=fuzz/vgm.dict -max_total_time="$seconds" -timeout=1 \
-  -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1 -artifact_prefix="$dir/artifacts/" \
+  -rss_limit_mb=2048 -max_len=8192 -print_final_stats=1 -artifact_prefix="$dir/artifacts/" \
   > "$dir/fuzz.log" 2>&1 || status=$?
 # The execution count, and anything the fuzzer found.
 grep -E "^Done|stat::number_of_executed_units|ERROR|SUMMARY|Test unit written" "$dir/fuzz.log" || true
