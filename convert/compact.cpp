@@ -62,7 +62,12 @@ void compactCommands(ConversionJob& job)
     bool lastIsShortWait = false; // the command written last is a lone 0x7n at out[o - 1]
 
     for (;;) {
-        if (i == loopTarget) packedLoop = o;
+        if (i == loopTarget) {
+            // The loop starts here: a wait written before it must not take in a PCM
+            // write from after it, or every repeat would skip that write.
+            packedLoop = o;
+            lastIsShortWait = false;
+        }
         const std::size_t start = i;
         Frame frame{FrameStatus::incomplete, 0};
         if (i < end) frame = frameCommand(in, i + 1, end, operands);
@@ -114,7 +119,7 @@ void compactCommands(ConversionJob& job)
                     ++i;
                 }
                 out[o++] = static_cast<std::uint8_t>(0x80 | n);
-            } else if (lastIsShortWait && n + (out[o - 1] & 0x0F) < 16 && start != loopTarget) {
+            } else if (lastIsShortWait && n + (out[o - 1] & 0x0F) < 16) {
                 // Backward fold onto the short wait written just before.
                 out[o - 1] = static_cast<std::uint8_t>(0x80 | (n + (out[o - 1] & 0x0F)));
             } else {

@@ -189,6 +189,23 @@ TEST(CompactionLoop, LoopPositions)
         EXPECT_EQ(Bytes(p.stream.begin() + kHeader, p.stream.end()), (Bytes{0x73, 0x85, 0x62, 0x66}));
         EXPECT_EQ(p.loopMark, 0x41u);
     }
+    // On a dropped write between a wait and a PCM write: the fold would reach across
+    // the loop start, so the write keeps its place after it.
+    {
+        VgmBuilder v;
+        v.commands({0x73}).loopHere().commands({0x52, 0x27, 0x15, 0x85, 0x62});
+        const Packed p = compact(v.finish());
+        EXPECT_EQ(Bytes(p.stream.begin() + kHeader, p.stream.end()), (Bytes{0x73, 0x85, 0x62, 0x66}));
+        EXPECT_EQ(p.loopMark, 0x41u);
+    }
+    // On the wait itself: the fold stays inside the loop.
+    {
+        VgmBuilder v;
+        v.commands({0x62}).loopHere().commands({0x73, 0x52, 0x25, 0x00, 0x85, 0x62});
+        const Packed p = compact(v.finish());
+        EXPECT_EQ(Bytes(p.stream.begin() + kHeader, p.stream.end()), (Bytes{0x62, 0x88, 0x62, 0x66}));
+        EXPECT_EQ(p.loopMark, 0x41u);
+    }
     // Inside an operand: the input position is kept.
     {
         VgmBuilder v;
