@@ -1,0 +1,277 @@
+; The stream: the converted image's banks in, one command at a time out to its
+; handler; bank ends, data blocks, the end of the data and the loop.
+
+.segment "TABLES"
+; Operand bytes after command byte C, as the converter frames them, in `nops`. The
+; data block (0x67), the end of data (0x66) and the bank-end marker (0x4B) have
+; handlers of their own and are not framed by it.
+.macro operand_count C
+        .if C >= $30 && C <= $3F
+            nops .set 1
+        .elseif C >= $40 && C <= $4E
+            nops .set 2
+        .elseif C = $4F || C = $50 || C = $94
+            nops .set 1
+        .elseif (C >= $51 && C <= $5F) || C = $61 || (C >= $A0 && C <= $BF)
+            nops .set 2
+        .elseif C >= $C0 && C <= $DF
+            nops .set 3
+        .elseif C >= $E0 || C = $90 || C = $91 || C = $95
+            nops .set 4
+        .elseif C = $92
+            nops .set 5
+        .elseif C = $93
+            nops .set 10
+        .elseif C = $68
+            nops .set 11
+        .else
+            nops .set 0
+        .endif
+.endmacro
+
+; `played` = 1 when command byte C has a handler of its own, 0 when it is skipped.
+.macro is_played C
+        .if C = $4B || C = $4F || C = $50 || C = $61 || C = $62 || C = $63 || C = $66 || C = $67 || (C >= $40 && C <= $4E) || (C >= $70 && C <= $8F) || C = $B9
+            played .set 1
+        .else
+            played .set 0
+        .endif
+.endmacro
+
+operands:
+        .repeat 256, C
+        operand_count C
+        .byte nops
+        .endrepeat
+
+; The whole length of each command that skip_command passes over, 0 for the others.
+skip_lengths:
+        .repeat 256, C
+        operand_count C
+        is_played C
+        .if played
+            .byte 0
+        .else
+            .byte 1 + nops
+        .endif
+        .endrepeat
+
+; Handler of each command byte.
+handlers:
+        .repeat 256, C
+        .if C = $4B
+            .word bank_end
+        .elseif C = $4F
+            .word gg_stereo
+        .elseif C = $50
+            .word sn_write
+        .elseif C = $61
+            .word wait_n
+        .elseif C = $62
+            .word wait_735
+        .elseif C = $63
+            .word wait_882
+        .elseif C = $66
+            .word end_of_data
+        .elseif C = $67
+            .word data_block
+        .elseif C >= $70 && C <= $7F
+            .word wait_short
+        .elseif C >= $80 && C <= $8F
+            .word wait_pcm
+        .elseif C >= $40 && C <= $4E
+            .word skip_reserved
+        .elseif C = $B9
+            .word huc_write
+        .else                   ; is_played gives 0
+            .word skip_command
+        .endif
+        .endrepeat
+
+.segment "CODE"
+
+; Maps image bank A into windows 3-6. A bank beyond what a HuC6280 maps ends the song.
+map_bank:
+        cmp #LAST_BANK + 1
+        bcc @map
+        jmp halt_song
+@map:   asl a
+        asl a
+        adc #2                  ; carry is clear
+        tam #$08
+        inc a
+        tam #$10
+        inc a
+        tam #$20
+        inc a
+        tam #$40
+        rts
+
+; The stream has moved past a page: on to the next, or to the next bank. Keeps A.
+next_page:
+        inc ptr+1
+        pha
+        lda ptr+1
+        cmp #WINDOW_END
+        bne @done
+        lda #WINDOW_START
+        sta ptr+1
+        inc bank
+        lda bank
+        jsr map_bank
+@done:  pla
+        rts
+
+; Moves the stream to image offset pos.
+seek:
+        lda pos+3
+        bne @beyond
+        lda pos+2
+        cmp #(LAST_BANK + 1) / 2 + 1
+        bcc @map
+@beyond:
+        jmp halt_song
+@map:   lda pos+1
+        asl a
+        lda pos+2
+        rol a
+        sta bank
+        jsr map_bank
+        lda pos
+        sta ptr
+        lda pos+1
+        and #$7F
+        clc
+        adc #WINDOW_START
+        sta ptr+1
+        rts
+
+; pos = the stream's image offset.
+tell:
+        lda ptr
+        sta pos
+        lda ptr+1
+        sec
+        sbc #WINDOW_START
+        sta pos+1
+        lda bank
+        lsr a
+        sta pos+2
+        bcc @even
+        lda pos+1
+        ora #$80
+        sta pos+1
+@even:  stz pos+3
+        rts
+
+; Runs one command: dispatched through a table by its byte, which the handler finds
+; in `cmd`.
+run_command:
+        next_byte
+        sta cmd
+        asl a
+        tax
+        bcs @high
+        jmp (handlers,x)
+@high:  jmp (handlers+256,x)
+
+; Any other command: skips its operands (at most 11, so one page at most), and the
+; commands right after it that are skipped too, up to RUN_LIMIT in all: runs of other
+; chips' writes cost SKIP_RUN_CYCLES a command.
+skip_command:
+        ldy cmd
+        lda operands,y
+        ldx #RUN_LIMIT
+@skip:  clc
+        adc ptr
+        sta ptr
+        bcc @peek
+        jsr next_page
+@peek:  dex                     ; from here to @skip: SKIP_RUN_CYCLES
+        beq @done
+        lda (ptr)
+        tay
+        lda skip_lengths,y
+        bne @skip
+@done:  account_run skip_run_units
+        rts
+
+; Skips A bytes of the stream (at most 256).
+skip:   clc
+        adc ptr
+        sta ptr
+        bcs @page
+        rts
+@page:  jmp next_page
+
+; 0x40-0x4E: one operand before VGM 1.60, two from then on.
+skip_reserved:
+        lda wide40
+        inc a
+        bra skip
+
+; The bank ends here; its next command starts the next bank. A marker in a bank's
+; last byte has already brought the stream there.
+bank_end:
+        lda ptr
+        bne @next
+        lda ptr+1
+        cmp #WINDOW_START
+        beq @done
+@next:  stz ptr
+        lda #WINDOW_START
+        sta ptr+1
+        inc bank
+        lda bank
+        jmp map_bank
+@done:  rts
+
+; 0x67 0x66 type size32 data: skipped by its size (bit 31 marks the second chip).
+data_block:
+        next_byte               ; 0x66
+        next_byte               ; type
+        ldx #0
+@size:  next_byte
+        sta tmp,x
+        inx
+        cpx #4
+        bne @size
+        lda tmp+3
+        and #$7F
+        sta tmp+3
+        jsr tell
+        clc
+        ldx #0
+@add:   lda pos,x
+        adc tmp,x
+        sta pos,x
+        inx
+        txa                     ; keeps the carry
+        eor #4
+        bne @add
+        jmp seek
+
+; 0x66: to the loop command, or silence and stop.
+end_of_data:
+        lda loop
+        ora loop+1
+        ora loop+2
+        ora loop+3
+        beq halt_song
+        ldx #3
+@copy:  lda loop,x
+        sta pos,x
+        dex
+        bpl @copy
+        jmp seek
+
+; The song is over: every channel off, and nothing more to do.
+halt_song:
+        ldx #5
+@mute:  stx PSG_SELECT
+        stz PSG_CONTROL
+        dex
+        bpl @mute
+        ldx #$FF
+        txs
+@halt:  bra @halt

@@ -1,0 +1,248 @@
+; Timing: the timer's counter and the cycles the player spends in, each command run
+; at its due time out; the wait commands set the due times.
+;
+; Time is kept in units of 1/12500 of a 44.1 kHz sample. With the CPU at 315/44 MHz,
+; a cycle is 44100 x 44 / 315000000 = 77/12500 samples: exactly 77 units, and 1024
+; cycles exactly 78848. The timer runs without an interrupt and its counter, read by
+; the main loop, steps down once every 1024 cycles: a clock that never drifts.
+; `base` is the song time at the counter's last step minus the next command's due
+; time, moved only by whole steps and whole waits. `credit` is the same now: between
+; steps it is advanced by the cycles the main loop spends, counted instruction by
+; instruction in the idle loop and taken from a table for each command; at each step
+; it is held to no less than `base` and no more than MAX_AHEAD cycles past it. A
+; command runs as soon as credit reaches zero, so it starts within one pass of the
+; idle loop (57 cycles, a third of a sample) plus the table's error since the last
+; step of its due time.
+
+STEP_UNITS   = 1024 * 77
+SAMPLE_UNITS = 12500
+TIMER_STEPS  = 64                       ; the counter runs 63..0, 64 x 1024 cycles
+IDLE_CYCLES  = 57                       ; one pass of the idle loop below
+MAX_AHEAD    = 300                      ; cycles: about the longest common command
+SKIP_RUN_CYCLES = 36                    ; each skipped command after the first
+HUC_RUN_CYCLES  = 84                    ; each HuC6280 write after the first
+
+.segment "TABLES"
+; n x 12500 for n = 0..255, in three byte planes: a wait of n samples costs n x 12500
+; units, and the high byte of a 16-bit wait the same shifted by one byte.
+units0: .repeat 256, I
+        .byte <(I * SAMPLE_UNITS)
+        .endrepeat
+units1: .repeat 256, I
+        .byte >(I * SAMPLE_UNITS)
+        .endrepeat
+units2: .repeat 256, I
+        .byte ^(I * SAMPLE_UNITS)
+        .endrepeat
+
+; Cycles of each command from the main loop's test of credit to its return there: the
+; dispatch, the handler's usual path and the accounting below.
+.macro command_cycles C
+        .if C = $B9
+            cycles .set 160     ; registers 4-9
+        .elseif C = $50
+            cycles .set 330
+        .elseif C = $61
+            cycles .set 295
+        .elseif C = $62 || C = $63
+            cycles .set 260
+        .elseif C >= $70 && C <= $8F
+            cycles .set 266
+        .elseif C = $4F
+            cycles .set 450
+        .elseif C = $66 || C = $67 || C = $4B
+            cycles .set 200
+        .elseif C >= $80
+            cycles .set 130
+        .else
+            cycles .set 128
+        .endif
+.endmacro
+; What a run loop's commands after the first cost, by the count X it had left:
+; (RUN_LIMIT - 1 - X) x `cycles`, in units, in three byte planes.
+.macro run_units name, each
+name:   .repeat RUN_LIMIT, N
+        .byte <((RUN_LIMIT - 1 - N) * each * 77)
+        .endrepeat
+        .repeat RUN_LIMIT, N
+        .byte >((RUN_LIMIT - 1 - N) * each * 77)
+        .endrepeat
+        .repeat RUN_LIMIT, N
+        .byte ^((RUN_LIMIT - 1 - N) * each * 77)
+        .endrepeat
+.endmacro
+run_units skip_run_units, SKIP_RUN_CYCLES
+run_units huc_run_units, HUC_RUN_CYCLES
+
+cost_lo: .repeat 256, C
+        command_cycles C
+        .byte <(cycles * 77)
+        .endrepeat
+cost_hi: .repeat 256, C
+        command_cycles C
+        .byte >(cycles * 77)
+        .endrepeat
+
+.segment "CODE"
+
+start_timer:
+        lda #TIMER_STEPS - 1
+        sta TIMER_RELOAD
+        lda #$01
+        sta TIMER_START
+        lda #$07                ; no interrupts: the counter is read instead
+        sta IRQ_DISABLE
+        lda #TIMER_STEPS - 1
+        sta last_step
+        ; fall through
+
+; Runs each command when it is due.
+main:
+        lda TIMER_RELOAD        ; the counter, 63..0 (some emulators show 64 for a
+        and #$7F                ; cycle after the reload: the same step as 63)
+        cmp #TIMER_STEPS
+        bcs @wrap
+@read:  cmp last_step
+        bne @step
+        lda credit+3
+        bmi @idle
+        jsr run_command
+        ldy cmd
+        clc
+        lda credit
+        adc cost_lo,y
+        sta credit
+        lda credit+1
+        adc cost_hi,y
+        sta credit+1
+        bcc main
+        inc credit+2
+        bne main
+        inc credit+3
+        bra main
+@idle:  clc                     ; IDLE_CYCLES from `main` back to `main`
+        lda credit
+        adc #<(IDLE_CYCLES * 77)
+        sta credit
+        lda credit+1
+        adc #>(IDLE_CYCLES * 77)
+        sta credit+1
+        bcc main
+        inc credit+2
+        bne main
+        inc credit+3
+        bra main
+@wrap:  lda #TIMER_STEPS - 1
+        bra @read
+
+; The counter has stepped from last_step to A: base moves on by the steps passed.
+@step:  tax
+        sec
+        lda last_step
+        stx last_step
+        sbc last_step
+        and #TIMER_STEPS - 1
+        tay
+@add:   clc                     ; STEP_UNITS has a zero low byte
+        lda base+1
+        adc #>STEP_UNITS
+        sta base+1
+        lda base+2
+        adc #^STEP_UNITS
+        sta base+2
+        bcc @carried
+        inc base+3
+@carried:
+        dey
+        bne @add
+        ; Hold credit within [base, base + MAX_AHEAD cycles].
+        sec
+        lda credit
+        sbc base
+        lda credit+1
+        sbc base+1
+        sta tmp+1
+        lda credit+2
+        sbc base+2
+        sta tmp+2
+        lda credit+3
+        sbc base+3
+        bne @reset              ; behind, or far ahead
+        lda tmp+2
+        bne @reset
+        lda tmp+1
+        cmp #>(MAX_AHEAD * 77)
+        bcs @reset
+        jmp main
+@reset: ldx #3
+@copy:  lda base,x
+        sta credit,x
+        dex
+        bpl @copy
+        jmp main
+
+wait_short:                     ; 0x7n: n + 1 samples
+        lda cmd
+        and #$0F
+        inc a
+        clx
+        bra wait
+wait_pcm:                       ; 0x8n: n samples (the YM2612 write is skipped)
+        lda cmd
+        and #$0F
+        clx
+        bra wait
+wait_735:
+        lda #<735
+        ldx #>735
+        bra wait
+wait_882:
+        lda #<882
+        ldx #>882
+        bra wait
+wait_n:
+        next_byte
+        pha
+        next_byte
+        tax
+        pla
+; Waits A + 256 X samples: the next command is due (A + 256 X) x 12500 units later.
+wait:
+        tay
+        clc
+        lda units1,y
+        adc units0,x
+        sta tmp+1
+        lda units2,y
+        adc units1,x
+        sta tmp+2
+        cla
+        adc units2,x
+        sta tmp+3
+        sec
+        lda credit
+        sbc units0,y
+        sta credit
+        lda credit+1
+        sbc tmp+1
+        sta credit+1
+        lda credit+2
+        sbc tmp+2
+        sta credit+2
+        lda credit+3
+        sbc tmp+3
+        sta credit+3
+        sec
+        lda base
+        sbc units0,y
+        sta base
+        lda base+1
+        sbc tmp+1
+        sta base+1
+        lda base+2
+        sbc tmp+2
+        sta base+2
+        lda base+3
+        sbc tmp+3
+        sta base+3
+        rts
