@@ -51,10 +51,10 @@ atten:    .res 4    ; SN76489 attenuations
 noise:    .res 1    ; SN76489 noise control
 width:    .res 1    ; SN76489 shift register width: 15 or 16
 nvol:     .res 1    ; PSG control byte of the noise's volume
-owned:    .res 1    ; PSG channels the HuC6280 log has taken, one bit each
 huc_select: .res 1  ; the log's channel select
 huc_scaled: .res 1  ; nonzero when the log's periods are rescaled
 run:      .res 1    ; commands a run loop may still take
+burst:    .res 1    ; commands the main loop may still run before reading the timer
 product:  .res 4
 factor:   .res 4
 count:    .res 2
@@ -67,7 +67,8 @@ divisor:  .res 4
 .segment "BSS"
 tone:     .res 6    ; SN76489 tone periods, low and high byte per channel
 huc_periods: .res 12 ; the log's periods, low and high byte per PSG channel
-BSS_SIZE = 18
+owned:    .res 8    ; by channel select: nonzero once the HuC6280 log has taken it
+BSS_SIZE = 26
 
 .segment "VECTORS"
         .word ignore_irq        ; IRQ2 and BRK
@@ -268,9 +269,10 @@ init_psg:
 :
 .endmacro
 
-; Credit += the cycles of the commands a run loop has handled after its first, from
-; `table` (see run_units) by X, the loop's count of commands it had left.
-.macro account_run table
+; The end of a handler that keeps its own account, in place of the main loop's:
+; credit += its cycles from `table` (see run_units) by X, the count its run loop had
+; left; then straight back to the main loop.
+.macro end_run table
         clc
         lda credit
         adc table,x
@@ -283,6 +285,37 @@ init_psg:
         sta credit+2
         bcc :+
         inc credit+3
+:       pla                     ; the main loop's return address
+        pla
+        jmp main
+.endmacro
+
+; Waits Y samples, fewer than 256: the next command is due Y x 12500 units later.
+.macro wait_samples
+        sec
+        lda credit
+        sbc units0,y
+        sta credit
+        lda credit+1
+        sbc units1,y
+        sta credit+1
+        lda credit+2
+        sbc units2,y
+        sta credit+2
+        bcs :+
+        dec credit+3
+:       sec
+        lda base
+        sbc units0,y
+        sta base
+        lda base+1
+        sbc units1,y
+        sta base+1
+        lda base+2
+        sbc units2,y
+        sta base+2
+        bcs :+
+        dec base+3
 :
 .endmacro
 

@@ -3,10 +3,22 @@
 ; LFO exactly as the game left them. Other registers, a second chip's (bit 7) among
 ; them, are skipped. Periods are rescaled when the log's clock is not 3579545 Hz.
 
+.segment "TABLES"
+; The samples of each short wait command (0x7n), 0 for the other commands.
+short_waits:
+        .repeat 256, C
+        .if C >= $70 && C <= $7F
+            .byte C - $6F
+        .else
+            .byte 0
+        .endif
+        .endrepeat
+
 .segment "CODE"
 
 ; Writes that follow one another with no wait between them (a waveform upload, a
-; channel's setup) are taken here up to RUN_LIMIT at a time, HUC_RUN_CYCLES each.
+; channel's setup) are taken here up to RUN_LIMIT at a time, HUC_RUN_CYCLES each,
+; and a short wait after them with them.
 huc_write:
         lda #RUN_LIMIT
         sta run
@@ -26,8 +38,8 @@ huc_write:
         sta PSG_SELECT
         and #$07
         tay
-        lda chan_bits,y
-        tsb owned
+        lda #$FF
+        sta owned,y
         bra @next
 @skip:  lda #1
         jsr skip
@@ -43,14 +55,25 @@ huc_write:
         beq @done
         lda (ptr)
         cmp #$B9
-        bne @done
+        bne @wait
         inc ptr
         bne @write
         jsr next_page
         bra @write
+@wait:  tay                     ; 0x7n: n + 1 samples
+        ldx short_waits,y
+        beq @done
+        txa
+        tay
+        inc ptr
+        bne @wait_y
+        jsr next_page
+@wait_y:
+        wait_samples
+        ldx run
+        end_run huc_wait_units
 @done:  ldx run
-        account_run huc_run_units
-        rts
+        end_run huc_run_units
 
 ; Register X (2 or 3) of the selected channel's period gets A; the channel plays the
 ; period rescaled to the PSG's clock.

@@ -11,8 +11,6 @@ PERIODIC_CHANNEL = 3
 volumes: .byte 31, 30, 28, 27, 26, 24, 23, 22, 20, 19, 18, 16, 15, 14, 12, 0
 ; PSG channel of each SN76489 channel (the noise's when it is white).
 psg_channel: .byte 0, 1, 2, NOISE_CHANNEL
-; The bit of each PSG channel in `owned`; selects 6 and 7 reach no channel.
-chan_bits: .byte $01, $02, $04, $08, $10, $20, $00, $00
 ; Noise rates 0-2: the period of the SN76489's shift clock, in its tone periods.
 noise_periods: .byte 16, 32, 64
 bit_right: .byte $01, $02, $04, $08
@@ -32,8 +30,7 @@ init_sn76489:
 ; nothing selected. Keeps X.
 select_sn:
         tay
-        lda chan_bits,y
-        and owned
+        lda owned,y
         beq @free
         sec
         rts

@@ -193,8 +193,7 @@ skip_command:
         tay
         lda skip_lengths,y
         bne @skip
-@done:  account_run skip_run_units
-        rts
+@done:  end_run skip_run_units
 
 ; Skips A bytes of the stream (at most 256).
 skip:   clc

@@ -11,16 +11,20 @@
 ; instruction in the idle loop and taken from a table for each command; at each step
 ; it is held to no less than `base` and no more than MAX_AHEAD cycles past it. A
 ; command runs as soon as credit reaches zero, so it starts within one pass of the
-; idle loop (57 cycles, a third of a sample) plus the table's error since the last
+; idle loop (55 cycles, a third of a sample) plus the table's error since the last
 ; step of its due time.
 
 STEP_UNITS   = 1024 * 77
 SAMPLE_UNITS = 12500
 TIMER_STEPS  = 64                       ; the counter runs 63..0, 64 x 1024 cycles
-IDLE_CYCLES  = 57                       ; one pass of the idle loop below
-MAX_AHEAD    = 300                      ; cycles: about the longest common command
-SKIP_RUN_CYCLES = 36                    ; each skipped command after the first
-HUC_RUN_CYCLES  = 84                    ; each HuC6280 write after the first
+IDLE_CYCLES  = 55                       ; one pass of the idle loop below
+BURST        = 32
+MAX_AHEAD    = 2048                     ; cycles: more than the longest run between readings
+SKIP_CYCLES     = 165                   ; a skipped command, from the main loop back
+SKIP_RUN_CYCLES = 36                    ; each skipped command after it in a run
+HUC_CYCLES      = 230                   ; a HuC6280 write (registers 4-9), the same
+HUC_RUN_CYCLES  = 84                    ; each HuC6280 write after it in a run
+RUN_WAIT_CYCLES = 136                   ; a short wait that ends a run of HuC6280 writes
 
 .segment "TABLES"
 ; n x 12500 for n = 0..255, in three byte planes: a wait of n samples costs n x 12500
@@ -36,43 +40,44 @@ units2: .repeat 256, I
         .endrepeat
 
 ; Cycles of each command from the main loop's test of credit to its return there: the
-; dispatch, the handler's usual path and the accounting below.
+; dispatch, the handler's usual path and the accounting below. Skipped commands and
+; HuC6280 writes keep their own account (end_run).
 .macro command_cycles C
-        .if C = $B9
-            cycles .set 160     ; registers 4-9
+        is_played C
+        .if C = $B9 || played = 0
+            cycles .set 0
         .elseif C = $50
             cycles .set 330
         .elseif C = $61
-            cycles .set 295
+            cycles .set 195     ; fewer than 256 samples
         .elseif C = $62 || C = $63
             cycles .set 260
         .elseif C >= $70 && C <= $8F
-            cycles .set 266
+            cycles .set 211
         .elseif C = $4F
             cycles .set 450
         .elseif C = $66 || C = $67 || C = $4B
             cycles .set 200
-        .elseif C >= $80
-            cycles .set 130
         .else
-            cycles .set 128
+            cycles .set 128     ; 0x40-0x4E
         .endif
 .endmacro
-; What a run loop's commands after the first cost, by the count X it had left:
-; (RUN_LIMIT - 1 - X) x `cycles`, in units, in three byte planes.
-.macro run_units name, each
+; What a run loop's commands cost, by the count X it had left: `first` for the first,
+; `each` for the RUN_LIMIT - 1 - X after it; in units, in three byte planes.
+.macro run_units name, head, each
 name:   .repeat RUN_LIMIT, N
-        .byte <((RUN_LIMIT - 1 - N) * each * 77)
+        .byte <((head + (RUN_LIMIT - 1 - N) * each) * 77)
         .endrepeat
         .repeat RUN_LIMIT, N
-        .byte >((RUN_LIMIT - 1 - N) * each * 77)
+        .byte >((head + (RUN_LIMIT - 1 - N) * each) * 77)
         .endrepeat
         .repeat RUN_LIMIT, N
-        .byte ^((RUN_LIMIT - 1 - N) * each * 77)
+        .byte ^((head + (RUN_LIMIT - 1 - N) * each) * 77)
         .endrepeat
 .endmacro
-run_units skip_run_units, SKIP_RUN_CYCLES
-run_units huc_run_units, HUC_RUN_CYCLES
+run_units skip_run_units, SKIP_CYCLES, SKIP_RUN_CYCLES
+run_units huc_run_units, HUC_CYCLES, HUC_RUN_CYCLES
+run_units huc_wait_units, {HUC_CYCLES + RUN_WAIT_CYCLES}, HUC_RUN_CYCLES
 
 cost_lo: .repeat 256, C
         command_cycles C
@@ -96,17 +101,14 @@ start_timer:
         sta last_step
         ; fall through
 
-; Runs each command when it is due.
+; Runs each command when it is due. The timer is read while waiting, and before every
+; BURST commands run back to back: far more often than its 64 steps come round.
 main:
-        lda TIMER_RELOAD        ; the counter, 63..0 (some emulators show 64 for a
-        and #$7F                ; cycle after the reload: the same step as 63)
-        cmp #TIMER_STEPS
-        bcs @wrap
-@read:  cmp last_step
-        bne @step
         lda credit+3
         bmi @idle
-        jsr run_command
+        dec burst
+        bmi @read
+@run:   jsr run_command
         ldy cmd
         clc
         lda credit
@@ -120,7 +122,23 @@ main:
         bne main
         inc credit+3
         bra main
-@idle:  clc                     ; IDLE_CYCLES from `main` back to `main`
+@read:  lda #BURST - 1
+        sta burst
+        lda TIMER_RELOAD
+        and #$7F
+        cmp #TIMER_STEPS
+        bcc @due
+        lda #TIMER_STEPS - 1
+@due:   cmp last_step
+        beq @run
+        bra @step
+@idle:  lda TIMER_RELOAD        ; the counter, 63..0 (some emulators show 64 for a
+        and #$7F                ; cycle after the reload: the same step as 63)
+        cmp #TIMER_STEPS
+        bcs @wrap
+@now:   cmp last_step
+        bne @step
+        clc                     ; IDLE_CYCLES from `main` back to `main`
         lda credit
         adc #<(IDLE_CYCLES * 77)
         sta credit
@@ -133,7 +151,7 @@ main:
         inc credit+3
         bra main
 @wrap:  lda #TIMER_STEPS - 1
-        bra @read
+        bra @now
 
 ; The counter has stepped from last_step to A: base moves on by the steps passed.
 @step:  tax
@@ -169,11 +187,13 @@ main:
         sbc base+3
         bne @reset              ; behind, or far ahead
         lda tmp+2
+        cmp #^(MAX_AHEAD * 77)
+        bcc @held
         bne @reset
         lda tmp+1
         cmp #>(MAX_AHEAD * 77)
         bcs @reset
-        jmp main
+@held:  jmp main
 @reset: ldx #3
 @copy:  lda base,x
         sta credit,x
@@ -184,14 +204,14 @@ main:
 wait_short:                     ; 0x7n: n + 1 samples
         lda cmd
         and #$0F
-        inc a
-        clx
-        bra wait
+        tay
+        iny
+        bra wait_y
 wait_pcm:                       ; 0x8n: n samples (the YM2612 write is skipped)
         lda cmd
         and #$0F
-        clx
-        bra wait
+        tay
+        bra wait_y
 wait_735:
         lda #<735
         ldx #>735
@@ -205,7 +225,10 @@ wait_n:
         pha
         next_byte
         tax
-        pla
+        ply
+        cpx #0
+        beq wait_y
+        tya
 ; Waits A + 256 X samples: the next command is due (A + 256 X) x 12500 units later.
 wait:
         tay
@@ -245,4 +268,9 @@ wait:
         lda base+3
         sbc tmp+3
         sta base+3
+        rts
+
+; Waits Y samples, fewer than 256: the common case, kept short.
+wait_y:
+        wait_samples
         rts

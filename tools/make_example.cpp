@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "tools/huc_songs.h"
 #include "tools/songs.h"
 #include "tools/vgm_builder.h"
 
@@ -181,6 +182,12 @@ int main(int argc, char** argv)
     if (argc > 2 && std::string(argv[1]) == "--songs") {
         bool ok = true;
         for (const quorvel::songs::Song& song : quorvel::songs::all()) {
+            ok = writeFile(std::string(argv[2]) + "/" + song.name + ".vgm", song.vgm) && ok;
+        }
+        for (const quorvel::songs::Song& song : {quorvel::songs::periodic(16), quorvel::songs::periodic(15)}) {
+            ok = writeFile(std::string(argv[2]) + "/" + song.name + ".vgm", song.vgm) && ok;
+        }
+        for (const quorvel::songs::HucSong& song : quorvel::songs::hucSongs()) {
             ok = writeFile(std::string(argv[2]) + "/" + song.name + ".vgm", song.vgm) && ok;
         }
         return ok ? 0 : 1;

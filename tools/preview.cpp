@@ -1,5 +1,7 @@
 // quorvel-preview: an HES or VGM file in, a WAV file of its sound out (through
-// libgme), to hear a conversion without an emulator.
+// libgme), to hear a conversion without an emulator; with voice names after the
+// seconds, those voices alone.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -11,13 +13,16 @@
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::puts("Usage: quorvel-preview FILE.hes|FILE.vgm[z] OUT.wav [seconds]");
+        std::puts("Usage: quorvel-preview FILE.hes|FILE.vgm[z] OUT.wav [seconds [voice...]]");
         return 2;
     }
     const double seconds = argc > 3 ? std::atof(argv[3]) : 30.0;
     std::vector<short> samples;
     try {
-        samples = quorvel::renderFile(argv[1], seconds > 0 ? seconds : 30.0);
+        const std::vector<std::string> voices(argv + std::min(argc, 4), argv + argc);
+        samples = quorvel::renderVoices(argv[1], seconds > 0 ? seconds : 30.0, [&voices](const std::string& name) {
+            return voices.empty() || std::find(voices.begin(), voices.end(), name) != voices.end();
+        });
     } catch (const std::exception& e) {
         std::printf("Error: %s\n", e.what());
         return 1;

@@ -7,22 +7,18 @@
 
 namespace quorvel {
 
-std::vector<short> renderFile(const std::string& path, double seconds, bool psgOnly)
+std::vector<short> renderVoices(const std::string& path, double seconds,
+                                const std::function<bool(const std::string&)>& keep, std::string* warning)
 {
     Music_Emu* emu = nullptr;
     if (gme_err_t err = gme_open_file(path.c_str(), &emu, kRenderRate)) {
         throw std::runtime_error(path + ": " + err);
     }
     gme_ignore_silence(emu, 1);
-    if (psgOnly) {
-        // libgme names the SN76489's voices "Square 1-3" and "Noise", or "PSG" as one
-        // voice when the file has FM chips too.
-        for (int voice = 0; voice < gme_voice_count(emu); ++voice) {
-            const std::string name = gme_voice_name(emu, voice);
-            const bool psg = name.rfind("Square", 0) == 0 || name == "Noise" || name == "PSG";
-            gme_mute_voice(emu, voice, psg ? 0 : 1);
-        }
+    for (int voice = 0; voice < gme_voice_count(emu); ++voice) {
+        gme_mute_voice(emu, voice, keep(gme_voice_name(emu, voice)) ? 0 : 1);
     }
+    gme_warning(emu); // clears what loading reported
     std::vector<short> samples(static_cast<std::size_t>(seconds * kRenderRate) * 2);
     gme_err_t err = gme_start_track(emu, 0);
     for (std::size_t done = 0; !err && done < samples.size();) {
@@ -30,9 +26,20 @@ std::vector<short> renderFile(const std::string& path, double seconds, bool psgO
         err = gme_play(emu, static_cast<int>(count), samples.data() + done);
         done += count;
     }
+    if (warning) {
+        const char* text = gme_warning(emu);
+        *warning = text ? text : "";
+    }
     gme_delete(emu);
     if (err) throw std::runtime_error(path + ": " + err);
     return samples;
+}
+
+std::vector<short> renderFile(const std::string& path, double seconds, bool psgOnly)
+{
+    return renderVoices(path, seconds, [psgOnly](const std::string& name) {
+        return !psgOnly || name.rfind("Square", 0) == 0 || name == "Noise" || name == "PSG";
+    });
 }
 
 } // namespace quorvel

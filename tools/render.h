@@ -1,6 +1,7 @@
 // Rendering through libgme: a VGM or HES file in, 44.1 kHz stereo samples out.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -8,9 +9,17 @@ namespace quorvel {
 
 constexpr int kRenderRate = 44100;
 
-// Renders `seconds` of track 1, silence included. With `psgOnly`, every voice but the
-// SN76489's is muted (for VGM files, whose FM and PCM the HES player skips).
-// Throws std::runtime_error with libgme's message.
+// Renders `seconds` of track 1, silence included, with the voices for which `keep`
+// is false muted (libgme's voice names: "Square 1-3", "Noise" or "PSG", "FM 1-6",
+// "PCM" for VGM files; "Wave 1-4", "Multi 1-2" for HES). When `warning` is given it
+// receives libgme's warning after the render ("" when there is none). Throws
+// std::runtime_error with libgme's message.
+std::vector<short> renderVoices(const std::string& path, double seconds,
+                                const std::function<bool(const std::string&)>& keep,
+                                std::string* warning = nullptr);
+
+// Renders every voice, or with `psgOnly` only the SN76489's (for VGM files, whose FM
+// and PCM the HES player skips).
 std::vector<short> renderFile(const std::string& path, double seconds, bool psgOnly = false);
 
 } // namespace quorvel

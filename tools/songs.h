@@ -2,6 +2,7 @@
 // how long to play it. Used by the player tests and by make_example --songs.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <string>
@@ -213,6 +214,28 @@ inline Song boundaries()
     note(pitch++, 8);
     rest();
     return {"boundaries", v.finish("boundaries"), 1.7};
+}
+
+// Periodic noise at its three fixed rates and at tone 2's rate, for a shift register of
+// `width` bits (16 on Sega's chips, 15 on the others).
+inline Song periodic(unsigned width)
+{
+    VgmBuilder v = start();
+    v.field(0x28, width == 16 ? 0x0009 : 0x0003);
+    v.field(0x2A, width);
+    v.commands({0x50, 0x9F, 0x50, 0xBF, 0x50, 0xDF}); // tones silent
+    static const unsigned tone2[] = {40, 57, 81, 121, 170, 200, 255};
+    for (int step = 0; step < 10; ++step) {
+        if (step < 3) {
+            v.commands({0x50, u8(0xE0 | step)});
+        } else {
+            const unsigned n = tone2[step - 3];
+            v.commands({0x50, u8(0xC0 | (n & 0x0F)), 0x50, u8(n >> 4 & 0x3F), 0x50, 0xE3});
+        }
+        for (unsigned frame = 0; frame < 18; ++frame) v.commands({0x50, u8(0xF0 | std::min(frame / 2, 14u)), 0x62});
+    }
+    const std::string name = width == 16 ? "periodic" : "periodic15";
+    return {name, v.finish(name), 3.0};
 }
 
 inline std::vector<Song> all()

@@ -1,0 +1,122 @@
+// Measuring renders: 44.1 kHz samples in, loudness, pitch, lag and correlation out.
+#include "tests/audio.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+#include "tools/render.h"
+
+namespace quorvel::test {
+
+namespace {
+constexpr std::size_t kFftSize = 16384;
+}
+
+std::vector<double> mono(const std::vector<short>& stereo)
+{
+    std::vector<double> out(stereo.size() / 2);
+    for (std::size_t n = 0; n < out.size(); ++n) out[n] = stereo[2 * n] + stereo[2 * n + 1];
+    return out;
+}
+
+double rms(const std::vector<double>& s, std::size_t from, std::size_t count)
+{
+    double sum = 0;
+    for (std::size_t n = from; n < from + count && n < s.size(); ++n) sum += s[n] * s[n];
+    return std::sqrt(sum / static_cast<double>(count));
+}
+
+double correlation(const std::vector<double>& x, const std::vector<double>& y)
+{
+    const double n = static_cast<double>(x.size());
+    const double mx = std::accumulate(x.begin(), x.end(), 0.0) / n;
+    const double my = std::accumulate(y.begin(), y.end(), 0.0) / n;
+    double sxy = 0, sxx = 0, syy = 0;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        sxy += (x[i] - mx) * (y[i] - my);
+        sxx += (x[i] - mx) * (x[i] - mx);
+        syy += (y[i] - my) * (y[i] - my);
+    }
+    return sxy / std::sqrt(sxx * syy);
+}
+
+long lagOf(const std::vector<double>& a, const std::vector<double>& b, long maxMs, std::size_t spanMs)
+{
+    const std::size_t block = kRenderRate / 1000, blocks = std::min(a.size(), b.size()) / block;
+    std::vector<double> ea(blocks), eb(blocks);
+    for (std::size_t n = 0; n < blocks; ++n) {
+        ea[n] = rms(a, n * block, spanMs * block);
+        eb[n] = rms(b, n * block, spanMs * block);
+    }
+    const std::size_t margin = static_cast<std::size_t>(maxMs), end = std::min<std::size_t>(blocks, 3000);
+    long best = 0;
+    double bestScore = -2;
+    for (long lag = -maxMs; lag <= maxMs; ++lag) {
+        std::vector<double> x, y;
+        for (std::size_t n = margin; n + margin < end; ++n) {
+            x.push_back(ea[n]);
+            y.push_back(eb[static_cast<std::size_t>(static_cast<long>(n) + lag)]);
+        }
+        const double score = correlation(x, y);
+        if (score > bestScore) {
+            bestScore = score;
+            best = lag;
+        }
+    }
+    return best * static_cast<long>(block);
+}
+
+double fundamental(const std::vector<double>& s, std::size_t from, std::size_t window, double minHz, double maxHz)
+{
+    const std::size_t shortest = static_cast<std::size_t>(kRenderRate / maxHz);
+    const std::size_t longest = static_cast<std::size_t>(kRenderRate / minHz) + 1;
+    if (from + window + longest + 1 > s.size()) return 0;
+    std::vector<double> d(longest + 2);
+    double sum = 0;
+    for (std::size_t tau = 1; tau < d.size(); ++tau) {
+        double diff = 0;
+        for (std::size_t n = from; n < from + window; ++n) diff += (s[n] - s[n + tau]) * (s[n] - s[n + tau]);
+        sum += diff;
+        d[tau] = sum > 0 ? diff * static_cast<double>(tau) / sum : 1.0;
+    }
+    for (std::size_t tau = std::max<std::size_t>(shortest, 2); tau <= longest; ++tau) {
+        if (d[tau] >= 0.2) continue;
+        while (tau + 1 <= longest && d[tau + 1] < d[tau]) ++tau;
+        const double a = d[tau - 1], b = d[tau], c = d[tau + 1];
+        const double shift = (a - 2 * b + c) != 0 ? 0.5 * (a - c) / (a - 2 * b + c) : 0.0;
+        return kRenderRate / (static_cast<double>(tau) + shift);
+    }
+    return 0;
+}
+
+PeakFinder::PeakFinder(std::size_t window)
+    : window_(window), in_(fftw_alloc_real(kFftSize)), out_(fftw_alloc_complex(kFftSize / 2 + 1)),
+      plan_(fftw_plan_dft_r2c_1d(static_cast<int>(kFftSize), in_, out_, FFTW_ESTIMATE))
+{
+}
+
+PeakFinder::~PeakFinder()
+{
+    fftw_destroy_plan(plan_);
+    fftw_free(in_);
+    fftw_free(out_);
+}
+
+double PeakFinder::operator()(const std::vector<double>& s, std::size_t from)
+{
+    for (std::size_t n = 0; n < kFftSize; ++n) {
+        const double hann = 0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(n) / static_cast<double>(window_ - 1));
+        in_[n] = n < window_ && from + n < s.size() ? s[from + n] * hann : 0.0;
+    }
+    fftw_execute(plan_);
+    std::vector<double> mag(kFftSize / 2 + 1);
+    for (std::size_t k = 0; k < mag.size(); ++k) mag[k] = std::hypot(out_[k][0], out_[k][1]);
+    const std::size_t low = 40 * kFftSize / kRenderRate, high = 8000 * kFftSize / kRenderRate;
+    const std::size_t k = std::max_element(mag.begin() + low, mag.begin() + high) - mag.begin();
+    const double a = std::log(mag[k - 1] + 1e-9), b = std::log(mag[k] + 1e-9), c = std::log(mag[k + 1] + 1e-9);
+    const double shift = (a - 2 * b + c) != 0 ? 0.5 * (a - c) / (a - 2 * b + c) : 0.0;
+    return (static_cast<double>(k) + shift) * kRenderRate / kFftSize;
+}
+
+} // namespace quorvel::test

@@ -1,0 +1,48 @@
+// Measuring renders: 44.1 kHz samples in, loudness, pitch, lag and correlation out.
+#pragma once
+
+#include <fftw3.h>
+
+#include <cstddef>
+#include <vector>
+
+namespace quorvel::test {
+
+// Left plus right of interleaved stereo samples.
+std::vector<double> mono(const std::vector<short>& stereo);
+
+// RMS of `count` samples from `from` (samples past the end count as silence).
+double rms(const std::vector<double>& s, std::size_t from, std::size_t count);
+
+// Pearson correlation of two series of the same length.
+double correlation(const std::vector<double>& x, const std::vector<double>& y);
+
+// Samples by which `b` lags `a`: where their loudness, taken every millisecond over
+// `spanMs` milliseconds, correlates best within `maxMs` milliseconds either way (over
+// the first three seconds). Sparse pulses need a longer span than tones.
+long lagOf(const std::vector<double>& a, const std::vector<double>& b, long maxMs = 40, std::size_t spanMs = 1);
+
+// The fundamental frequency of `window` samples from `from`, between minHz and
+// maxHz, from the signal's self-similarity (YIN's cumulative mean normalised
+// difference): right for tones whose harmonics are as strong as the fundamental,
+// such as narrow pulses. 0 when nothing periodic is found.
+double fundamental(const std::vector<double>& s, std::size_t from, std::size_t window, double minHz, double maxHz);
+
+// Frequency of the strongest spectral peak (40 Hz - 8 kHz) of `window` samples from
+// `from` (Hann window, zero-padded, parabolic interpolation between bins).
+class PeakFinder {
+public:
+    explicit PeakFinder(std::size_t window);
+    ~PeakFinder();
+    PeakFinder(const PeakFinder&) = delete;
+    PeakFinder& operator=(const PeakFinder&) = delete;
+    double operator()(const std::vector<double>& s, std::size_t from);
+
+private:
+    std::size_t window_;
+    double* in_;
+    fftw_complex* out_;
+    fftw_plan plan_;
+};
+
+} // namespace quorvel::test
