@@ -46,7 +46,7 @@ struct Voice {
         for (std::uint8_t v : wave) square += (v - mean) * (v - mean) / 32.0;
         return std::sqrt(square);
     }
-    double hz() const { return 3579545.0 / (32.0 * period); }
+    double hz(double clock) const { return clock / (32.0 * period); }
 };
 
 class HucLog {
@@ -57,9 +57,9 @@ public:
         unsigned mainBalance;
     };
 
-    HucLog() : vgm_(0x161, 0x100)
+    explicit HucLog(std::uint32_t clock = 3579545) : vgm_(0x161, 0x100)
     {
-        vgm_.field(0xA4, 3579545);
+        vgm_.field(0xA4, clock);
         changes_.push_back({0, voices_, mainBalance_});
     }
 
@@ -104,6 +104,9 @@ public:
         now_ += samples;
     }
     std::uint32_t now() const { return now_; }
+    // An SN76489 write (0x50), for songs with both chips.
+    void sn(std::uint8_t value) { vgm_.commands({0x50, value}); }
+    void field(std::size_t offset, std::uint32_t value) { vgm_.field(offset, value); }
 
     // Channel `c` set up with `wave`, period, volume and balance.
     void tone(unsigned c, const std::array<std::uint8_t, 32>& wave, unsigned period, unsigned volume,

@@ -17,6 +17,7 @@ using Wave = std::array<std::uint8_t, 32>;
 
 struct HucSong {
     std::string name;
+    std::uint32_t clock; // the HuC6280's, in Hz
     Bytes vgm;
     std::vector<HucLog::Change> changes;
     double seconds;
@@ -75,15 +76,18 @@ private:
     std::multimap<std::uint32_t, std::pair<unsigned, bool>> flags_;
 };
 
-inline unsigned pcePeriod(double hz) { return static_cast<unsigned>(std::lround(3579545.0 / (32.0 * hz))); }
+inline unsigned pcePeriod(double hz, double clock = 3579545.0)
+{
+    return static_cast<unsigned>(std::lround(clock / (32.0 * hz)));
+}
 
 // Tones on all six channels with their own waveforms, volume envelopes and moving
 // balance; noise on channels 4 and 5; a DDA drum loop on channel 5 at 7 kHz; the LFO
-// on channels 0 and 1 for half a second.
-inline HucSong pceSong()
+// on channels 0 and 1 for half a second. Periods are written for the given clock.
+inline HucSong pceSong(std::uint32_t clock = 3579545)
 {
     constexpr std::uint32_t kNote = 11025, kFrame = 882; // a quarter second, 20 ms
-    HucLog log;
+    HucLog log(clock);
     log.write(1, 0xFF);
     const Wave waves[] = {sineWave(), sawWave(), triangleWave(), pulseWave(), sineWave(), triangleWave()};
     for (unsigned c = 0; c < 6; ++c) log.tone(c, waves[c], 0, 0);
@@ -96,7 +100,7 @@ inline HucSong pceSong()
         for (unsigned c = 0; c < 4; ++c) {
             if (c == 3 && n >= 8) continue;
             const int note = melody[(n + 3 * c) % 12] - 12 * static_cast<int>(c % 3);
-            const unsigned p = pcePeriod(midiHz(note));
+            const unsigned p = pcePeriod(midiHz(note), clock);
             s.at(t, c, {{2, p & 0xFF}, {3, p >> 8}, {5, c == 2 ? pans[n % 6] : 0xFF}});
             for (unsigned f = 0; f * kFrame < kNote; ++f) {
                 const unsigned volume = 31 - std::min(f * (1 + c), 24u);
@@ -131,7 +135,8 @@ inline HucSong pceSong()
         s.at(t + 2000, 5, {{6, 16}});
     }
     // Channel 5 back to a tone for the last second.
-    s.at(8 * kNote, 5, {{4, 0x40}, {4, 0x00}, {2, pcePeriod(330) & 0xFF}, {3, pcePeriod(330) >> 8}, {4, 0x98}});
+    const unsigned p330 = pcePeriod(330, clock);
+    s.at(8 * kNote, 5, {{4, 0x40}, {4, 0x00}, {2, p330 & 0xFF}, {3, p330 >> 8}, {4, 0x98}});
     // The LFO: channel 1 bends channel 0 from 2.0 to 2.5 s (libgme does not play it).
     s.at(8 * kNote, {{8, 0x20}, {9, 0x01}});
     s.at(10 * kNote, {{9, 0x80}, {9, 0x00}});
@@ -142,7 +147,8 @@ inline HucSong pceSong()
     s.at(12 * kNote, {{0, 0}, {4, 0}, {0, 1}, {4, 0}, {0, 2}, {4, 0}, {0, 3}, {4, 0}, {0, 4}, {4, 0}, {0, 5}, {4, 0}});
     s.play(log);
     log.wait(4410);
-    return {"pce", log.finish("pce"), log.changes(), 3.1, onsets};
+    const std::string name = clock == 3579545 ? "pce" : "pce-" + std::to_string(clock);
+    return {name, clock, log.finish(name), log.changes(), 3.1, onsets};
 }
 
 // DDA steps on the six channels in turn, spaced by odd sample counts, then a burst of
@@ -177,9 +183,35 @@ inline HucSong timingSong()
     log.wait(2205);
     step(1); // on time again
     log.wait(4410);
-    return {"timing", log.finish("timing"), log.changes(), static_cast<double>(log.now()) / 44100.0, onsets};
+    return {"timing", 3579545, log.finish("timing"), log.changes(), static_cast<double>(log.now()) / 44100.0, onsets};
 }
 
-inline std::vector<HucSong> hucSongs() { return {pceSong(), timingSong()}; }
+// An SN76489 song and a HuC6280 log at once: SN76489 tones on PSG channels 0-2, the
+// log's own on channels 0 and 5. The log takes channel 0 from its first select on;
+// channels 1 and 2 stay the SN76489's.
+inline HucSong bothChips()
+{
+    HucLog log;
+    log.field(0x0C, 3579545);
+    const auto snTone = [&log](unsigned channel, unsigned period) {
+        log.sn(u8(0x80 | channel << 5 | (period & 0x0F)));
+        log.sn(u8(period >> 4 & 0x3F));
+        log.sn(u8(0x90 | channel << 5));
+    };
+    snTone(0, 254);
+    snTone(1, 320);
+    snTone(2, 427);
+    log.wait(22050);
+    log.write(1, 0xFF);
+    log.tone(0, sineWave(), 170, 31);
+    log.tone(5, triangleWave(), 500, 28);
+    log.wait(22050);
+    snTone(0, 200); // the log's channel now: not heard
+    snTone(1, 285);
+    log.wait(22050);
+    return {"both", 3579545, log.finish("both"), log.changes(), 1.5, {}};
+}
+
+inline std::vector<HucSong> hucSongs() { return {pceSong(), pceSong(4000000), timingSong(), bothChips()}; }
 
 } // namespace quorvel::songs
