@@ -18,6 +18,8 @@ std::string stripQuotes(const std::string& arg)
 
 } // namespace
 
+void printVersion(const char* name, std::FILE* console) { std::fprintf(console, "%s %s\n", name, QUORVEL_VERSION); }
+
 CommandLine scanArguments(const std::vector<std::string>& args)
 {
     CommandLine line;
@@ -27,7 +29,12 @@ CommandLine scanArguments(const std::vector<std::string>& args)
                 line.help = true;
                 return line;
             }
+            if (arg == "-version" || arg == "--version") {
+                line.version = true;
+                return line;
+            }
             if (arg == "-raw") line.flags |= kFlagRaw;
+            if (arg == "-m3u") line.flags |= kFlagPlaylist;
             continue; // other options are ignored
         }
         if (!line.haveInput) {
@@ -45,6 +52,10 @@ int runCommandLine(int argc, char** argv, std::FILE* console)
 {
     std::fputs("quorvel: VGM to HES converter for HuC6280 players\n", console);
     const CommandLine line = scanArguments(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+    if (line.version) {
+        printVersion("quorvel", console);
+        return 0;
+    }
     if (!line.help && line.haveInput && line.haveOutput) {
         return convertFile(line.inputPath, line.outputPath, line.flags, console);
     }

@@ -11,8 +11,12 @@ namespace quorvel {
 
 constexpr int kExitUsage = 2;
 
+// "NAME VERSION" on a line of its own, for -version.
+void printVersion(const char* name, std::FILE* console);
+
 struct CommandLine {
-    bool help = false; // "-h", "-help" or "-?" was given
+    bool help = false;    // "-h", "-help" or "-?" was given
+    bool version = false; // "-version" or "--version" was given
     bool haveInput = false;
     bool haveOutput = false;
     std::string inputPath;

@@ -6,9 +6,17 @@
 #include "convert/layout.h"
 #include "convert/load.h"
 #include "convert/patch.h"
+#include "convert/track_info.h"
 #include "hes/hes_writer.h"
+#include "hes/playlist.h"
 
 namespace quorvel {
+
+std::string songPlaylist(const TrackInfo& info, const std::string& inputPath, const std::string& outputPath)
+{
+    return playlistText(fileName(outputPath), info.game.empty() ? info.gameJapanese : info.game,
+                        info.author.empty() ? info.authorJapanese : info.author, {playlistEntry(info, inputPath)});
+}
 
 void convertImage(ConversionJob& job)
 {
@@ -29,6 +37,9 @@ int convertFile(const std::string& inputPath, const std::string& outputPath,
     job.console = console;
     try {
         loadInputImage(job);
+        if ((flags & kFlagPlaylist) != 0 && (flags & kFlagRaw) == 0) {
+            job.playlist = songPlaylist(readTrackInfo(job.inputImage), inputPath, outputPath);
+        }
         convertImage(job);
         writeHesFile(job);
     } catch (const ConversionError& error) {

@@ -6,14 +6,19 @@
 #include <string>
 
 #include "convert/job.h"
+#include "convert/track_info.h"
 
 namespace quorvel {
+
+// The playlist of one song converted from `inputPath` to `outputPath`.
+std::string songPlaylist(const TrackInfo& info, const std::string& inputPath, const std::string& outputPath);
 
 // Runs header preparation, compaction, bank layout and the header fix-ups on a job
 // whose input image is loaded, then prints the warnings. Throws ConversionError.
 void convertImage(ConversionJob& job);
 
-// Converts one file. Returns 0 on success, 1 after an error line.
+// Converts one file; with kFlagPlaylist (and no kFlagRaw) writes its playlist too.
+// Returns 0 on success, 1 after an error line.
 int convertFile(const std::string& inputPath, const std::string& outputPath,
                 ConversionFlags flags, std::FILE* console = stdout);
 

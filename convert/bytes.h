@@ -46,6 +46,11 @@ inline void appendBytes(Bytes& to, const std::uint8_t* from, std::size_t size)
     if (size != 0) std::memcpy(to.data() + at, from, size);
 }
 
+inline std::uint16_t getLe16(const std::uint8_t* p)
+{
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+
 inline std::uint32_t getLe32(const std::uint8_t* p)
 {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |

@@ -15,7 +15,8 @@
 namespace quorvel {
 
 using ConversionFlags = unsigned;
-constexpr ConversionFlags kFlagRaw = 8; // "-raw": the image without HES header and player
+constexpr ConversionFlags kFlagRaw = 8;       // "-raw": the image without HES header and player
+constexpr ConversionFlags kFlagPlaylist = 16; // "-m3u": a playlist beside the HES file
 
 // A failure that ends the conversion. The text is printed as it stands (it carries
 // its own line end); the run then exits with status 1.
@@ -46,6 +47,7 @@ struct ConversionJob {
     std::uint32_t progressCount = 0;    // glyphs printed on the "Converting" line
 
     std::vector<std::string> warnings;  // printed once the progress line is complete
+    std::string playlist;               // M3U text to write beside the HES file, or none
 };
 
 } // namespace quorvel

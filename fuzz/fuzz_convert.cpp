@@ -1,5 +1,6 @@
 // libFuzzer target: arbitrary bytes in, as an input file (plain or gzip); the whole
-// conversion from loading to the HES header runs on them, with no output written.
+// conversion from loading to the HES header runs on them, and the playlist that
+// -m3u makes of their tag, with no output written.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -32,6 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         quorvel::loadInputImage(job);
         if (job.inputLength > kMaxConvertedLength) return 0;
+        const std::string playlist = quorvel::songPlaylist(quorvel::readTrackInfo(job.inputImage), "in.vgm", "out.hes");
+        if (playlist.find("out.hes::HES,1,") == std::string::npos) __builtin_trap();
         quorvel::convertImage(job);
         const auto header = quorvel::makeHesHeader(static_cast<std::uint32_t>(job.bankImage.size()));
         if ((job.bankImage.size() & 0x7FFF) != 0 || header[0x14] != 0xE0) __builtin_trap();

@@ -9,6 +9,7 @@
 
 #include "convert/message.h"
 #include "hes/output_file.h"
+#include "hes/playlist.h"
 
 namespace quorvel {
 namespace {
@@ -54,29 +55,43 @@ std::array<std::uint8_t, kHesHeaderSize> makeHesHeader(std::uint32_t imageSize)
     return header;
 }
 
+Bytes loadPlayerImage()
+{
+    std::FILE* file = openPlayerImage();
+    if (!file) throw ConversionError(formatMessage("Error: unable to open %s\n", kPlayerImageName));
+    Bytes player = readPlayerImage(file);
+    std::fclose(file);
+    return player;
+}
+
+void writeOutputs(const std::string& path, const std::vector<const Bytes*>& parts, const std::string& playlist)
+{
+    OutputFile out, list;
+    if (!out.open(path)) throw ConversionError(formatMessage("Error: unable to open %s\n", path.c_str()));
+    const std::string listPath = playlistPath(path);
+    if (!playlist.empty() && !list.open(listPath)) {
+        throw ConversionError(formatMessage("Error: unable to open %s\n", listPath.c_str()));
+    }
+    for (const Bytes* part : parts) out.write(part->data(), part->size());
+    if (!out.commit()) throw ConversionError(formatMessage("Error: Failed to write %s\n", path.c_str()));
+    if (!playlist.empty() && !(list.write(playlist.data(), playlist.size()) && list.commit())) {
+        throw ConversionError(formatMessage("Error: Failed to write %s\n", listPath.c_str()));
+    }
+}
+
 void writeHesFile(ConversionJob& job)
 {
     const bool raw = (job.flags & kFlagRaw) != 0;
-    std::FILE* playerFile = openPlayerImage();
-    if (!playerFile) {
-        throw ConversionError(formatMessage("Error: unable to open %s\n", kPlayerImageName));
-    }
-    const Bytes player = raw ? Bytes() : readPlayerImage(playerFile);
-    std::fclose(playerFile);
-
-    OutputFile out;
-    if (!out.open(job.outputPath)) {
-        throw ConversionError(formatMessage("Error: unable to open %s\n", job.outputPath.c_str()));
-    }
-    const Bytes& image = job.bankImage;
-    if (!raw) {
-        const auto header = makeHesHeader(static_cast<std::uint32_t>(image.size()));
-        out.write(header.data(), header.size());
-        out.write(player.data(), player.size());
-    }
-    out.write(image.data(), image.size());
-    if (!out.commit()) {
-        throw ConversionError(formatMessage("Error: Failed to write %s\n", job.outputPath.c_str()));
+    if (raw) {
+        std::FILE* playerFile = openPlayerImage(); // must be there, though nothing is read
+        if (!playerFile) throw ConversionError(formatMessage("Error: unable to open %s\n", kPlayerImageName));
+        std::fclose(playerFile);
+        writeOutputs(job.outputPath, {&job.bankImage}, std::string());
+    } else {
+        const Bytes player = loadPlayerImage();
+        const auto header = makeHesHeader(static_cast<std::uint32_t>(job.bankImage.size()));
+        const Bytes head(header.begin(), header.end());
+        writeOutputs(job.outputPath, {&head, &player, &job.bankImage}, job.playlist);
     }
     job.bankImage = Bytes();
     std::fputs("Done!\n", job.console);

@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "convert/job.h"
 
@@ -13,9 +15,25 @@ constexpr char kPlayerImageName[] = "drovan_huc6280.bin";
 constexpr std::size_t kHesHeaderSize = 0x20;
 constexpr std::size_t kPlayerImageEnd = 0x4000; // player bytes 0x20-0x3FFF are used
 
+// The player's table of an album's songs, in bank 0 of the player image: the number
+// of songs (0 in a single song's file, where every track plays the one song), then the
+// first 32 KiB image bank of each.
+constexpr std::size_t kAlbumTableOffset = 0x1F00;
+constexpr std::size_t kAlbumMaxSongs = 31;
+
 std::array<std::uint8_t, kHesHeaderSize> makeHesHeader(std::uint32_t imageSize);
 
-// Writes job.bankImage to job.outputPath and prints "Done!". Throws ConversionError.
+// The player image's bytes 0x20-0x3FFF, zero where the file is shorter. Throws
+// ConversionError when "drovan_huc6280.bin" cannot be opened.
+Bytes loadPlayerImage();
+
+// Writes `parts` one after another to `path`, and `playlist` (unless empty) to the
+// playlist path beside it; each file is moved into place only when all of it was
+// written. Throws ConversionError.
+void writeOutputs(const std::string& path, const std::vector<const Bytes*>& parts, const std::string& playlist);
+
+// Writes job.bankImage to job.outputPath (with job.playlist beside it) and prints
+// "Done!". Throws ConversionError.
 void writeHesFile(ConversionJob& job);
 
 } // namespace quorvel

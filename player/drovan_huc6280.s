@@ -35,7 +35,8 @@ RUN_LIMIT    = 16                       ; commands a run loop takes before the m
 
 .segment "ZEROPAGE"
 ptr:      .res 2    ; next byte of the stream
-bank:     .res 1    ; 32 KiB image bank in windows 3-6
+bank:     .res 1    ; 32 KiB bank of the song in windows 3-6
+first_bank: .res 1  ; the image bank where the song starts
 cmd:      .res 1    ; the command being run
 credit:   .res 4    ; estimated song time now minus the next command's due time
 base:     .res 4    ; the same at the timer counter's last step, exact
@@ -70,6 +71,12 @@ huc_periods: .res 12 ; the log's periods, low and high byte per PSG channel
 owned:    .res 8    ; by channel select: nonzero once the HuC6280 log has taken it
 BSS_SIZE = 26
 
+; An album's songs, filled in by quorvel-album: how many (0 in a single song's file,
+; which plays its one song for every track), then the image bank where each starts.
+.segment "ALBUM"
+album_songs: .byte 0
+album_banks: .res 31
+
 .segment "VECTORS"
         .word ignore_irq        ; IRQ2 and BRK
         .word ignore_irq        ; IRQ1 (video)
@@ -79,12 +86,13 @@ BSS_SIZE = 26
 
 .segment "CODE"
 
-; Entered by the HES player with interrupts disabled. Sets everything up, then
-; plays the song from the main loop for ever.
+; Entered by the HES player with interrupts disabled and the track in A. Sets
+; everything up, then plays the track's song from the main loop for ever.
 init:
         sei
         csh
         cld
+        tay
         clx
 @clear: stz $00,x
         inx
@@ -94,6 +102,15 @@ init:
         dex
         bpl @bss
 
+        lda album_songs
+        beq @song
+        cpy album_songs
+        bcc @track
+        jmp halt_song           ; an album has no such track: silence
+@track: lda album_banks,y
+        sta first_bank
+@song:  cla                     ; the song's first bank, for its header
+        jsr map_bank
         jsr read_header
         jsr init_psg
         jmp start_timer
@@ -103,7 +120,7 @@ ignore_irq:
         rti
 
 ; ---------------------------------------------------------------------------
-; The image header, read from bank 0 before the first command.
+; The image header, read from the song's first bank before the first command.
 
 read_header:
         ; First command: the data offset at 0x34 plus 0x34, at least 64 (the

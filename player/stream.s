@@ -90,10 +90,15 @@ handlers:
 
 .segment "CODE"
 
-; Maps image bank A into windows 3-6. A bank beyond what a HuC6280 maps ends the song.
+; Maps the song's bank A into windows 3-6. A bank beyond what a HuC6280 maps ends
+; the song.
 map_bank:
+        clc
+        adc first_bank
+        bcs @beyond
         cmp #LAST_BANK + 1
         bcc @map
+@beyond:
         jmp halt_song
 @map:   asl a
         asl a

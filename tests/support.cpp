@@ -112,6 +112,16 @@ std::string drain(int fd)
 
 RunResult runQuorvel(const std::vector<std::string>& args, const std::string& cwd)
 {
+    return runProgram(QUORVEL_BINARY, args, cwd);
+}
+
+RunResult runAlbum(const std::vector<std::string>& args, const std::string& cwd)
+{
+    return runProgram(QUORVEL_ALBUM_BINARY, args, cwd);
+}
+
+RunResult runProgram(const char* binary, const std::vector<std::string>& args, const std::string& cwd)
+{
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
     const pid_t pid = fork();
@@ -121,10 +131,10 @@ RunResult runQuorvel(const std::vector<std::string>& args, const std::string& cw
         close(out[0]);
         close(err[0]);
         if (chdir(cwd.c_str()) != 0) _exit(127);
-        std::vector<char*> argv{const_cast<char*>(QUORVEL_BINARY)};
+        std::vector<char*> argv{const_cast<char*>(binary)};
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        execv(QUORVEL_BINARY, argv.data());
+        execv(binary, argv.data());
         _exit(127);
     }
     close(out[1]);

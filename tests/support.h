@@ -63,8 +63,11 @@ struct RunResult {
     std::string out;
     std::string err;
 };
-// Runs the built quorvel with `args` in folder `cwd`.
+// Runs `binary` with `args` in folder `cwd`.
+RunResult runProgram(const char* binary, const std::vector<std::string>& args, const std::string& cwd);
+// Runs the built quorvel, or quorvel-album, with `args` in folder `cwd`.
 RunResult runQuorvel(const std::vector<std::string>& args, const std::string& cwd);
+RunResult runAlbum(const std::vector<std::string>& args, const std::string& cwd);
 
 Bytes readFile(const std::string& path);
 void writeFile(const std::string& path, const Bytes& bytes);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "convert/bytes.h"
 
@@ -63,6 +64,35 @@ public:
         return *this;
     }
     std::size_t size() const { return bytes_.size(); }
+
+    // A GD3 tag of the given strings (UTF-16), as it follows the data.
+    static Bytes gd3(const std::vector<std::u16string>& fields)
+    {
+        Bytes text;
+        for (const std::u16string& field : fields) {
+            for (char16_t c : field) {
+                text.push_back(static_cast<std::uint8_t>(c));
+                text.push_back(static_cast<std::uint8_t>(c >> 8));
+            }
+            text.push_back(0);
+            text.push_back(0);
+        }
+        Bytes tag = {'G', 'd', '3', ' ', 0x00, 0x01, 0x00, 0x00, 0, 0, 0, 0};
+        setLe32(tag, 8, static_cast<std::uint32_t>(text.size()));
+        tag.insert(tag.end(), text.begin(), text.end());
+        return tag;
+    }
+
+    // Ends the data with 0x66 and the bytes of `tag` behind it (a GD3 tag, whole or
+    // not); sets the end-of-file and GD3 offsets.
+    Bytes finishWithTag(const Bytes& tag)
+    {
+        commands({0x66});
+        setLe32(bytes_, 0x14, static_cast<std::uint32_t>(bytes_.size() - 0x14));
+        commands(tag);
+        setLe32(bytes_, 0x04, static_cast<std::uint32_t>(bytes_.size() - 4));
+        return bytes_;
+    }
 
     // Ends the data with 0x66 and, when `title` is given, a GD3 tag behind it; sets
     // the end-of-file and GD3 offsets.

@@ -1,0 +1,123 @@
+// quorvel-album's command line: an output path and input paths in; the banner, each
+// input's conversion and one HES file of them all with its playlist out.
+#include "cli/album.h"
+
+#include <string>
+#include <vector>
+
+#include "cli/command_line.h"
+#include "cli/convert_file.h"
+#include "convert/layout.h"
+#include "convert/load.h"
+#include "convert/message.h"
+#include "hes/album.h"
+#include "hes/playlist.h"
+
+namespace quorvel {
+namespace {
+
+struct Song {
+    std::string path;
+    Bytes image;
+    TrackInfo info;
+};
+
+// Converts one input as quorvel -raw would, printing the same lines; false after an
+// error line.
+bool convertSong(Song& song, std::FILE* console)
+{
+    ConversionJob job;
+    job.inputPath = song.path;
+    job.console = console;
+    try {
+        loadInputImage(job);
+        song.info = readTrackInfo(job.inputImage);
+        convertImage(job);
+    } catch (const ConversionError& error) {
+        std::fputs(error.what(), console);
+        return false;
+    }
+    song.image = std::move(job.bankImage);
+    return true;
+}
+
+// The album's game and author: the first song's that has them.
+std::string firstOf(const std::vector<Song>& songs, std::string TrackInfo::*english, std::string TrackInfo::*japanese)
+{
+    for (const Song& song : songs) {
+        if (!(song.info.*english).empty()) return song.info.*english;
+        if (!(song.info.*japanese).empty()) return song.info.*japanese;
+    }
+    return std::string();
+}
+
+} // namespace
+
+int runAlbum(int argc, char** argv, std::FILE* console)
+{
+    std::fputs("quorvel-album: VGM to HES album maker for HuC6280 players\n", console);
+    std::vector<std::string> paths;
+    bool help = false;
+    for (int n = 1; n < argc && !help; ++n) {
+        const std::string arg = argv[n];
+        if (arg == "-version" || arg == "--version") {
+            printVersion("quorvel-album", console);
+            return 0;
+        }
+        help = arg == "-h" || arg == "-help" || arg == "-?";
+        if (arg.empty() || arg[0] != '-') paths.push_back(arg); // other options are ignored
+    }
+    if (help || paths.size() < 2) {
+        std::fputs("Usage: quorvel-album <output> <input>...\n", console);
+        return help ? 0 : kExitUsage;
+    }
+
+    std::vector<Song> songs;
+    bool skipped = false;
+    for (std::size_t n = 1; n < paths.size(); ++n) {
+        Song song{paths[n], Bytes(), TrackInfo()};
+        if (convertSong(song, console)) {
+            songs.push_back(std::move(song));
+        } else {
+            skipped = true;
+        }
+    }
+    if (songs.empty()) {
+        std::fputs("Error: no input could be converted; nothing was written\n", console);
+        return 1;
+    }
+
+    std::size_t banks = 0;
+    std::string tooLarge;
+    for (const Song& song : songs) {
+        banks += song.image.size() / kBankSize;
+        if (banks > kAlbumMaxBanks) tooLarge += (tooLarge.empty() ? "" : ", ") + song.path;
+    }
+    if (!tooLarge.empty()) {
+        std::fputs(formatMessage("Error: the album takes %zu banks of 32 KiB, more than the %zu a HuC6280 can map; "
+                                 "these inputs do not fit: %s\n",
+                                 banks, kAlbumMaxBanks, tooLarge.c_str())
+                       .c_str(),
+                   console);
+        return 1;
+    }
+
+    std::vector<Bytes> images;
+    std::vector<PlaylistEntry> entries;
+    for (Song& song : songs) {
+        entries.push_back(playlistEntry(song.info, song.path));
+        images.push_back(std::move(song.image));
+    }
+    const std::string playlist = playlistText(fileName(paths[0]), firstOf(songs, &TrackInfo::game, &TrackInfo::gameJapanese),
+                                              firstOf(songs, &TrackInfo::author, &TrackInfo::authorJapanese), entries);
+    try {
+        writeAlbum(paths[0], images, playlist);
+    } catch (const ConversionError& error) {
+        std::fputs(error.what(), console);
+        return 1;
+    }
+    std::fputs("Done!\n", console);
+    return skipped ? kExitSkipped : 0;
+}
+
+} // namespace quorvel

@@ -1,0 +1,28 @@
+// An album: the converted images of several songs in; one HES file whose track n
+// plays song n (through the player's table of where each song's banks start) out.
+#include "hes/album.h"
+
+#include "convert/layout.h"
+#include "hes/hes_writer.h"
+
+namespace quorvel {
+
+void writeAlbum(const std::string& path, const std::vector<Bytes>& images, const std::string& playlist)
+{
+    Bytes player = loadPlayerImage(); // from file offset 0x20
+    std::uint8_t* table = player.data() + (kAlbumTableOffset - kHesHeaderSize);
+    table[0] = static_cast<std::uint8_t>(images.size());
+    std::size_t size = 0;
+    std::vector<const Bytes*> parts = {nullptr, &player};
+    for (std::size_t n = 0; n < images.size(); ++n) {
+        table[1 + n] = static_cast<std::uint8_t>(size / kBankSize);
+        size += images[n].size();
+        parts.push_back(&images[n]);
+    }
+    const auto header = makeHesHeader(static_cast<std::uint32_t>(size));
+    const Bytes head(header.begin(), header.end());
+    parts[0] = &head;
+    writeOutputs(path, parts, playlist);
+}
+
+} // namespace quorvel

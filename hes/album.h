@@ -1,0 +1,20 @@
+// An album: the converted images of several songs in; one HES file whose track n
+// plays song n (through the player's table of where each song's banks start) out.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "convert/bytes.h"
+
+namespace quorvel {
+
+// 32 KiB banks an album may hold: what a HuC6280 maps besides the player.
+constexpr std::size_t kAlbumMaxBanks = 31;
+
+// Writes the HES header, the player image with its album table filled in and the
+// images one after another (each a whole number of 32 KiB banks, kAlbumMaxBanks in
+// all at most), and `playlist` beside it. Throws ConversionError.
+void writeAlbum(const std::string& path, const std::vector<Bytes>& images, const std::string& playlist);
+
+} // namespace quorvel
