@@ -196,6 +196,10 @@ TEST_F(Listening, AlbumSkipsInputsThatFailAndRefusesWhatDoesNotFit)
     EXPECT_NE(r.out.find("Error: unable to open blocked.m3u\n"), std::string::npos) << r.out;
     EXPECT_EQ(readFile(dir / "blocked.hes").size(), 0u);
 
+    r = runAlbum({"nowhere/album.hes", "song.vgm"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Error: unable to open nowhere/album.hes\n"), std::string::npos) << r.out;
+
     EXPECT_EQ(runAlbum({"only.hes"}, dir.path()).status, 2);
     EXPECT_EQ(runAlbum({"-h", "a.hes", "song.vgm"}, dir.path()).status, 0);
 }
