@@ -107,7 +107,10 @@ main:
         lda credit+3
         bmi @idle
         dec burst
-        bmi @read
+        bpl @run
+        lda #BURST - 1          ; read the timer first, and count that pass as idle
+        sta burst
+        bra @idle
 @run:   jsr run_command
         ldy cmd
         clc
@@ -122,16 +125,6 @@ main:
         bne main
         inc credit+3
         bra main
-@read:  lda #BURST - 1
-        sta burst
-        lda TIMER_RELOAD
-        and #$7F
-        cmp #TIMER_STEPS
-        bcc @due
-        lda #TIMER_STEPS - 1
-@due:   cmp last_step
-        beq @run
-        bra @step
 @idle:  lda TIMER_RELOAD        ; the counter, 63..0 (some emulators show 64 for a
         and #$7F                ; cycle after the reload: the same step as 63)
         cmp #TIMER_STEPS

@@ -23,21 +23,32 @@ namespace {
 
 constexpr std::size_t kWindow = kRenderRate / 20; // 50 ms
 
+// The song rendered from its VGM (SN76489 voices only) and from the HES that quorvel
+// makes of it, `more` seconds longer.
+struct Renders {
+    std::vector<double> vgm, hes;
+    std::size_t hesBytes;
+};
+
+Renders renderBoth(const songs::Song& song, double more = 0)
+{
+    ScratchDir dir;
+    writeFile(dir / "drovan_huc6280.bin", readFile(QUORVEL_PLAYER_IMAGE));
+    writeFile(dir / "song.vgm", song.vgm);
+    EXPECT_EQ(runQuorvel({"song.vgm", "song.hes"}, dir.path()).status, 0);
+    return {mono(renderFile(dir / "song.vgm", song.seconds, true)), mono(renderFile(dir / "song.hes", song.seconds + more)),
+            readFile(dir / "song.hes").size()};
+}
+
 class PlayerSong : public ::testing::TestWithParam<songs::Song> {};
 
 TEST_P(PlayerSong, HesRenderMatchesVgmRender)
 {
     const songs::Song& song = GetParam();
-    ScratchDir dir;
-    writeFile(dir / "drovan_huc6280.bin", readFile(QUORVEL_PLAYER_IMAGE));
-    writeFile(dir / "song.vgm", song.vgm);
-    ASSERT_EQ(runQuorvel({"song.vgm", "song.hes"}, dir.path()).status, 0);
+    const auto [vgm, hes, hesBytes] = renderBoth(song);
     if (song.name == "banks") {
-        ASSERT_GE(readFile(dir / "song.hes").size(), 0x4000u + 4 * 0x8000u) << "the song should span banks";
+        ASSERT_GE(hesBytes, 0x4000u + 4 * 0x8000u) << "the song should span banks";
     }
-
-    const std::vector<double> vgm = mono(renderFile(dir / "song.vgm", song.seconds, true));
-    const std::vector<double> hes = mono(renderFile(dir / "song.hes", song.seconds));
     const long lag = lagOf(vgm, hes);
 
     PeakFinder peak(kWindow);
@@ -91,12 +102,7 @@ class PeriodicNoise : public ::testing::TestWithParam<songs::Song> {};
 TEST_P(PeriodicNoise, PitchAndLoudnessMatchTheVgmRender)
 {
     const songs::Song& song = GetParam();
-    ScratchDir dir;
-    writeFile(dir / "drovan_huc6280.bin", readFile(QUORVEL_PLAYER_IMAGE));
-    writeFile(dir / "song.vgm", song.vgm);
-    ASSERT_EQ(runQuorvel({"song.vgm", "song.hes"}, dir.path()).status, 0);
-    const std::vector<double> vgm = mono(renderFile(dir / "song.vgm", song.seconds, true));
-    const std::vector<double> hes = mono(renderFile(dir / "song.hes", song.seconds + 0.1));
+    const auto [vgm, hes, hesBytes] = renderBoth(song, 0.1);
     const long lag = lagOf(vgm, hes, 40, 20);
 
     constexpr std::size_t kLong = kRenderRate / 10;
