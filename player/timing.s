@@ -11,13 +11,13 @@
 ; instruction in the idle loop and taken from a table for each command; at each step
 ; it is held to no less than `base` and no more than MAX_AHEAD cycles past it. A
 ; command runs as soon as credit reaches zero, so it starts within one pass of the
-; idle loop (55 cycles, a third of a sample) plus the table's error since the last
+; idle loop (51 cycles, a third of a sample) plus the table's error since the last
 ; step of its due time.
 
 STEP_UNITS   = 1024 * 77
 SAMPLE_UNITS = 12500
 TIMER_STEPS  = 64                       ; the counter runs 63..0, 64 x 1024 cycles
-IDLE_CYCLES  = 55                       ; one pass of the idle loop below
+IDLE_CYCLES  = 51                       ; one pass of the idle loop below
 BURST        = 32
 MAX_AHEAD    = 2048                     ; cycles: more than the longest run between readings
 SKIP_CYCLES     = 165                   ; a skipped command, from the main loop back
@@ -62,7 +62,7 @@ units2: .repeat 256, I
             cycles .set 128     ; 0x40-0x4E
         .endif
 .endmacro
-; What a run loop's commands cost, by the count X it had left: `first` for the first,
+; What a run loop's commands cost, by the count X it had left: `head` for the first,
 ; `each` for the RUN_LIMIT - 1 - X after it; in units, in three byte planes.
 .macro run_units name, head, each
 name:   .repeat RUN_LIMIT, N
