@@ -18,7 +18,7 @@ STEP_UNITS   = 1024 * 77
 SAMPLE_UNITS = 12500
 TIMER_STEPS  = 64                       ; the counter runs 63..0, 64 x 1024 cycles
 IDLE_CYCLES  = 53                       ; one pass of the idle loop below: 51 by the
-                                        ; instruction timings, 53 as measured (I/O reads)
+                                        ; instruction timings, 53 as measured in libgme
 BURST        = 32
 MAX_AHEAD    = 2048                     ; cycles: more than the longest run between readings
 SKIP_CYCLES     = 165                   ; a skipped command, from the main loop back
