@@ -7,8 +7,8 @@
 ; through logical windows 3-6 (0x6000-0xDFFF).
 ;
 ; The parts: timing.s (the main loop, the timer, waits), stream.s (reading the image,
-; banks, data blocks, the loop), clock.s (clock scaling), sn76489.s and huc6280.s
-; (the chips).
+; banks, data blocks, the loop), clock.s (clock scaling), sn76489.s, huc6280.s and
+; ym2612.s (the chips).
 
 .setcpu "huc6280"
 
@@ -56,6 +56,22 @@ huc_select: .res 1  ; the log's channel select
 huc_scaled: .res 1  ; nonzero when the log's periods are rescaled
 run:      .res 1    ; commands a run loop may still take
 burst:    .res 1    ; commands the main loop may still run before reading the timer
+ym_skips: .res 1    ; YM2612 writes a skip run has passed over
+duck:     .res 1    ; PSG volume steps the SN76489 plays below full, under a YM2612
+dac_on:   .res 1    ; nonzero while the YM2612's DAC is on
+dac_pan:  .res 1    ; the DAC's balance
+pcm_pos:  .res 3    ; read offset in the data bank
+pcm_left: .res 3    ; bytes left in the block being read; 0: find the block first
+pcm_ptr:  .res 2    ; where pcm_pos is, in window 7
+pcm_page: .res 1    ; the physical bank that holds it
+pcm_end:  .res 3    ; where the block being read ends in the data bank
+pcm_end_at: .res 1  ; nonzero while a block is read (pcm_pos then stands at its start)
+blocks:   .res 1    ; data blocks in the table
+bank_size: .res 3   ; the data bank's length
+wtotal:   .res 1    ; samples the 0x8n commands taken together wait
+merged:   .res 1    ; 0x8n commands taken with the first
+quota:    .res 1    ; samples after which no further 0x8n is taken
+spent:    .res 1    ; cycles of the commands taken, 8 a unit
 product:  .res 4
 factor:   .res 4
 count:    .res 2
@@ -101,7 +117,8 @@ init:
 @bss:   stz tone,x
         dex
         bpl @bss
-
+        lda #$FF
+        sta dac_pan
         lda album_songs
         beq @song
         cpy album_songs
@@ -198,6 +215,15 @@ read_header:
         sta scale,x
         dex
         bpl @sn
+        ; YM2612 (0x2C): the SN76489 sits below its DAC as on a Mega Drive.
+        lda HEADER+$2C
+        ora HEADER+$2D
+        ora HEADER+$2E
+        ora HEADER+$2F
+        beq @hucclock
+        lda #DUCK
+        sta duck
+@hucclock:
         ; HuC6280: clock at 0xA4 where the header reaches that far. Bit 30 (a second
         ; chip) is ignored: only the first chip is played.
         lda #$A8
@@ -341,3 +367,4 @@ init_psg:
 .include "clock.s"
 .include "sn76489.s"
 .include "huc6280.s"
+.include "ym2612.s"

@@ -110,9 +110,17 @@ update_volume:
         bcs @done
         ldy atten,x
         lda volumes,y
-        ora #$80
+        jsr ducked
         sta PSG_CONTROL
 @done:  rts
+
+; PSG control byte (on) for volume A, `duck` steps lower.
+ducked: sec
+        sbc duck
+        bcs @on
+        cla
+@on:    ora #$80
+        rts
 
 set_noise:
         lda tmp
@@ -134,7 +142,7 @@ update_noise:
 update_noise_volume:
         ldy atten+3
         lda volumes,y
-        ora #$80
+        jsr ducked
         sta nvol
         lda #NOISE_CHANNEL
         jsr select_sn

@@ -31,7 +31,7 @@
 
 ; `played` = 1 when command byte C has a handler of its own, 0 when it is skipped.
 .macro is_played C
-        .if C = $4B || C = $4F || C = $50 || C = $61 || C = $62 || C = $63 || C = $66 || C = $67 || (C >= $40 && C <= $4E) || (C >= $70 && C <= $8F) || C = $B9
+        .if C = $4B || C = $4F || C = $50 || C = $52 || C = $53 || C = $61 || C = $62 || C = $63 || C = $66 || C = $67 || (C >= $40 && C <= $4E) || (C >= $70 && C <= $8F) || C = $B9 || C = $E0
             played .set 1
         .else
             played .set 0
@@ -78,7 +78,13 @@ handlers:
         .elseif C >= $70 && C <= $7F
             .word wait_short
         .elseif C >= $80 && C <= $8F
-            .word wait_pcm
+            .word pcm_wait
+        .elseif C = $52
+            .word ym_port0
+        .elseif C = $53
+            .word ym_port1
+        .elseif C = $E0
+            .word pcm_seek
         .elseif C >= $40 && C <= $4E
             .word skip_reserved
         .elseif C = $B9
@@ -182,11 +188,15 @@ run_command:
 
 ; Any other command: skips its operands (at most 11, so one page at most), and the
 ; commands right after it that are skipped too, up to RUN_LIMIT in all: runs of other
-; chips' writes cost SKIP_RUN_CYCLES a command.
+; chips' writes cost SKIP_RUN_CYCLES a command, YM2612 writes (all but the DAC's)
+; YM_RUN_CYCLES.
 skip_command:
         ldy cmd
         lda operands,y
+; The same with A bytes of the command to pass over.
+skip_run:
         ldx #RUN_LIMIT
+        stz ym_skips
 @skip:  clc
         adc ptr
         sta ptr
@@ -194,11 +204,66 @@ skip_command:
         jsr next_page
 @peek:  dex                     ; from here to @skip: SKIP_RUN_CYCLES
         beq @done
+        jsr skipped_length
+        bne @skip
+@done:  lda ym_skips
+        beq @end
+        phx
+        jsr count_ym_skips
+        plx
+@end:   end_run skip_run_units
+
+; A = the length of the command at ptr when it is passed over (its byte in Y), 0
+; when it is played. YM2612 writes count as passed over, but for the DAC's
+; registers; ym_skips counts them. Keeps X.
+skipped_length:
         lda (ptr)
         tay
         lda skip_lengths,y
-        bne @skip
-@done:  end_run skip_run_units
+        bne @done
+        cpy #$52
+        beq @ym
+        cpy #$53
+        bne @played
+@ym:    lda ptr                 ; the register in the next page: left to the handler
+        cmp #$FF
+        beq @played
+        phy
+        ldy #1
+        lda (ptr),y
+        ply
+        cpy #$53
+        beq @port1
+        cmp #$2A
+        beq @played
+        cmp #$2B
+        beq @played
+        bra @skipped
+@port1: cmp #$B6
+        beq @played
+@skipped:
+        inc ym_skips
+        lda #3
+        rts
+@played:
+        lda #0
+@done:  rts
+
+; Credit += what the YM2612 writes passed over cost beyond other skipped commands.
+count_ym_skips:
+        ldx ym_skips
+        clc
+        lda credit
+        adc ym_units,x
+        sta credit
+        lda credit+1
+        adc ym_units+RUN_LIMIT,x
+        sta credit+1
+        bcc @done
+        inc credit+2
+        bne @done
+        inc credit+3
+@done:  rts
 
 ; Skips A bytes of the stream (at most 256).
 skip:   clc
@@ -234,6 +299,7 @@ bank_end:
 data_block:
         next_byte               ; 0x66
         next_byte               ; type
+        tay
         ldx #0
 @size:  next_byte
         sta tmp,x
@@ -244,7 +310,10 @@ data_block:
         and #$7F
         sta tmp+3
         jsr tell
-        clc
+        tya
+        bne @skip
+        jsr pcm_block           ; YM2612 PCM: part of the data bank
+@skip:  clc
         ldx #0
 @add:   lda pos,x
         adc tmp,x

@@ -22,7 +22,8 @@ IDLE_CYCLES  = 53                       ; one pass of the idle loop below: 51 by
 BURST        = 32
 MAX_AHEAD    = 2048                     ; cycles: more than the longest run between readings
 SKIP_CYCLES     = 165                   ; a skipped command, from the main loop back
-SKIP_RUN_CYCLES = 36                    ; each skipped command after it in a run
+SKIP_RUN_CYCLES = 50                    ; each skipped command after it in a run
+YM_RUN_CYCLES   = 95                    ; the same for a YM2612 write
 HUC_CYCLES      = 230                   ; a HuC6280 write (registers 4-9), the same
 HUC_RUN_CYCLES  = 84                    ; each HuC6280 write after it in a run
 RUN_WAIT_CYCLES = 136                   ; a short wait that ends a run of HuC6280 writes
@@ -53,8 +54,14 @@ units2: .repeat 256, I
             cycles .set 195     ; fewer than 256 samples
         .elseif C = $62 || C = $63
             cycles .set 260
-        .elseif C >= $70 && C <= $8F
+        .elseif C >= $70 && C <= $7F
             cycles .set 211
+        .elseif C >= $80 && C <= $8F
+            cycles .set 0       ; pcm_wait keeps its own account
+        .elseif C = $52 || C = $53
+            cycles .set 175     ; the DAC's registers; the others keep their own account
+        .elseif C = $E0
+            cycles .set 190
         .elseif C = $4F
             cycles .set 450
         .elseif C = $66 || C = $67 || C = $4B
@@ -77,6 +84,13 @@ name:   .repeat RUN_LIMIT, N
         .endrepeat
 .endmacro
 run_units skip_run_units, SKIP_CYCLES, SKIP_RUN_CYCLES
+; What the YM2612 writes in a skip run cost beyond SKIP_RUN_CYCLES, by their count.
+ym_units: .repeat RUN_LIMIT, N
+        .byte <(N * (YM_RUN_CYCLES - SKIP_RUN_CYCLES) * 77)
+        .endrepeat
+        .repeat RUN_LIMIT, N
+        .byte >(N * (YM_RUN_CYCLES - SKIP_RUN_CYCLES) * 77)
+        .endrepeat
 run_units huc_run_units, HUC_CYCLES, HUC_RUN_CYCLES
 run_units huc_wait_units, {HUC_CYCLES + RUN_WAIT_CYCLES}, HUC_RUN_CYCLES
 
@@ -200,11 +214,6 @@ wait_short:                     ; 0x7n: n + 1 samples
         and #$0F
         tay
         iny
-        bra wait_y
-wait_pcm:                       ; 0x8n: n samples (the YM2612 write is skipped)
-        lda cmd
-        and #$0F
-        tay
         bra wait_y
 wait_735:
         lda #<735

@@ -1,0 +1,515 @@
+; YM2612 PCM: DAC writes (0x52 0x2A), DAC enable (0x52 0x2B), its pan (0x53 0xB6),
+; PCM data blocks, seeks (0xE0) and write-and-wait commands (0x80-0x8F) in; the
+; samples on PSG channel 5 in DDA mode out, at 5 bits. Other YM2612 writes are
+; skipped (in the skip loop, see stream.s).
+;
+; The data bank is the song's type 0x00 data blocks one after another; the player
+; keeps a table of where each lies in the image and reads a byte by mapping its 8 KiB
+; page into window 7 for that read (interrupts are never taken, so the tables and
+; vectors there are not needed meanwhile). A read outside the data bank, or beyond
+; the 1 MiB a HuC6280 maps, gives 0x80, silence.
+
+DAC_CHANNEL = 5
+DAC_VOLUME  = 31                        ; full: the PSG parts sit DUCK steps below it
+DUCK        = 6                         ; 9 dB; the Mega Drive mixes its PSG about 12 dB below
+MAX_BLOCKS  = 32
+PCM_SAMPLES = 3                         ; the DAC plays at most one sample in 3
+PCM_SAMPLES_LATE = 16                   ; and in 16 while the player is behind time
+PCM_CYCLES  = 400                       ; an 0x8n, from the main loop back
+PCM_MERGE_CYCLES = 64                   ; each 0x8n taken with it
+SKIP_MERGE_CYCLES = 48                  ; each skipped command taken with it
+YM_MERGE_CYCLES = 80                    ; each YM2612 write taken with it
+
+.segment "TABLES"
+; What pcm_wait makes of each command byte: 0x80 + n for 0x8n, 0x40 for 0x52 and
+; 0x41 for 0x53 (whose register decides), the length of a command skipped anyway, 0
+; for the others, which end the run.
+merge_kinds:
+        .repeat 256, C
+        .if C >= $80 && C <= $8F
+            .byte $80 | (C & $0F)
+        .elseif C = $52
+            .byte $40
+        .elseif C = $53
+            .byte $41
+        .else
+            operand_count C
+            is_played C
+            .if played
+                .byte 0
+            .else
+                .byte 1 + nops
+            .endif
+        .endif
+        .endrepeat
+; n x 8 cycles in units, in three byte planes.
+eight_units:
+        .repeat 256, N
+        .byte <(N * 8 * 77)
+        .endrepeat
+        .repeat 256, N
+        .byte >(N * 8 * 77)
+        .endrepeat
+        .repeat 256, N
+        .byte ^(N * 8 * 77)
+        .endrepeat
+
+.segment "BSS"
+blk_image: .res 3 * MAX_BLOCKS          ; image offset of each block's data, by byte planes
+blk_start: .res 3 * MAX_BLOCKS          ; its offset in the data bank
+blk_size:  .res 3 * MAX_BLOCKS          ; its length (entries from `blocks` on are unused)
+
+.segment "CODE"
+
+; 0x52 rr dd: the DAC's sample and switch are played; any other register is
+; skipped, with the skipped commands after it.
+ym_port0:
+        next_byte
+        cmp #$2A
+        beq @sample
+        cmp #$2B
+        beq @switch
+        lda #1
+        jmp skip_run
+@sample:
+        next_byte
+        jmp dac_write
+@switch:
+        next_byte
+        and #$80
+        sta dac_on
+        ; fall through
+; Channel 5 follows the DAC's switch and pan.
+dac_channel:
+        lda owned+DAC_CHANNEL
+        bne @done
+        ldx #DAC_CHANNEL
+        stx PSG_SELECT
+        lda dac_on
+        beq @off
+        lda dac_pan
+        sta PSG_CHANBAL
+        lda #$C0 | DAC_VOLUME   ; on, DDA
+        sta PSG_CONTROL
+        lda #16
+        sta PSG_WAVE
+        bra @back
+@off:   stz PSG_CONTROL
+@back:  lda huc_select
+        sta PSG_SELECT
+@done:  rts
+
+; 0x53 rr dd: the pan of channel 6 (0xB6) is the DAC's; the rest is skipped.
+ym_port1:
+        next_byte
+        cmp #$B6
+        beq @pan
+        lda #1
+        jmp skip_run
+@pan:   next_byte
+        tax
+        cla
+        cpx #$80                ; bit 7: left
+        bcc @right
+        lda #$F0
+@right: sta dac_pan
+        txa
+        and #$40                ; bit 6: right
+        beq @set
+        lda dac_pan
+        ora #$0F
+        sta dac_pan
+@set:   jmp dac_channel
+
+; The DAC's sample A (8 bits, 0x80 silent) on channel 5, while the DAC is on.
+dac_write:
+        ldx dac_on
+        beq @done
+        ldx owned+DAC_CHANNEL
+        bne @done
+        lsr a
+        lsr a
+        lsr a
+        ldx #DAC_CHANNEL
+        stx PSG_SELECT
+        sta PSG_WAVE
+        lda huc_select
+        sta PSG_SELECT
+@done:  rts
+
+; 0x8n: the next byte of the data bank to the DAC, then n samples. The commands right
+; after it are taken with it: skipped commands (other YM2612 writes above all), which
+; take no time, and further 0x8n while it covers fewer than `quota` samples (their
+; bytes passed over, their waits added). So the DAC plays one sample in PCM_SAMPLES
+; or more (14.7 kHz at most), and a faster stream costs little more. When the player
+; is more than 5 samples behind (credit of 65536 units or more: a dense stream among
+; many FM writes), it plays one in PCM_SAMPLES_LATE until it has caught up, so the
+; song keeps its time. Keeps its own account of cycles (`spent`, in 8-cycle units).
+pcm_wait:
+        lda #PCM_SAMPLES
+        ldx credit+2
+        beq @quota
+        lda #PCM_SAMPLES_LATE
+@quota: sta quota
+        lda cmd
+        and #$0F
+        sta wtotal
+        jsr pcm_byte            ; the sample to play
+        sta tmp+3
+        stz merged
+        lda #PCM_CYCLES / 8
+        sta spent
+        ldx #RUN_LIMIT          ; the timer must be read now and then
+@next:  dex
+        beq @play
+        lda (ptr)
+        tay
+        lda merge_kinds,y
+        bmi @pcm
+        beq @play
+        cmp #$40
+        bcs @ym
+        ldy #SKIP_MERGE_CYCLES / 8
+@skip:  clc                     ; A bytes of a skipped command
+        adc ptr
+        sta ptr
+        bcc @count
+        jsr next_page
+@count: tya
+        clc
+        adc spent
+        sta spent
+        bra @next
+@ym:    ldy ptr                 ; the register in the next page: left to the handler
+        cpy #$FF
+        beq @play
+        ldy #1
+        lsr a                   ; carry: port 1
+        lda (ptr),y
+        bcs @port1
+        cmp #$2A
+        beq @play
+        cmp #$2B
+        beq @play
+        bra @fm
+@port1: cmp #$B6
+        beq @play
+@fm:    lda #3
+        ldy #YM_MERGE_CYCLES / 8
+        bra @skip
+@pcm:   ldy wtotal              ; another 0x8n while fewer than the quota
+        cpy quota
+        bcs @play
+        and #$0F
+        clc
+        adc wtotal
+        sta wtotal
+        inc merged
+        inc ptr
+        bne @taken
+        jsr next_page
+@taken: lda #PCM_MERGE_CYCLES / 8
+        clc
+        adc spent
+        sta spent
+        bra @next
+@play:  lda merged              ; the bytes of the 0x8n taken: passed over
+        beq @dac
+        jsr pcm_pass
+@dac:   lda dac_on              ; the sample
+        beq @wait
+        lda owned+DAC_CHANNEL
+        bne @wait
+        lda tmp+3
+        lsr a
+        lsr a
+        lsr a
+        ldx #DAC_CHANNEL
+        stx PSG_SELECT
+        sta PSG_WAVE
+        lda huc_select
+        sta PSG_SELECT
+@wait:  ldy wtotal
+        wait_samples
+        ldx spent               ; the account, in place of the main loop's
+        clc
+        lda credit
+        adc eight_units,x
+        sta credit
+        lda credit+1
+        adc eight_units+256,x
+        sta credit+1
+        lda credit+2
+        adc eight_units+512,x
+        sta credit+2
+        bcc @back
+        inc credit+3
+@back:  pla                     ; the main loop's return address
+        pla
+        jmp main
+
+; A (1-16) bytes further on in the data bank, without reading them.
+pcm_pass:
+        sta tmp
+        lda pcm_left+2
+        ora pcm_left+1
+        bne @fast
+        lda pcm_left
+        cmp tmp
+        bcs @fast
+@slow:  jsr pcm_byte            ; the block ends among them
+        dec tmp
+        bne @slow
+        rts
+@fast:  clc
+        lda pcm_ptr
+        adc tmp
+        sta pcm_ptr
+        bcc @left
+        inc pcm_ptr+1
+        bne @left
+        lda #$E0                ; the next 8 KiB page, if a HuC6280 maps it
+        sta pcm_ptr+1
+        inc pcm_page
+        bpl @left
+        stz pcm_left
+        stz pcm_left+1
+        stz pcm_left+2
+        rts
+@left:  sec
+        lda pcm_left
+        sbc tmp
+        sta pcm_left
+        bcs @done
+        lda pcm_left+1
+        bne @mid
+        dec pcm_left+2
+@mid:   dec pcm_left+1
+@done:  rts
+
+; 0xE0 dddddddd: the data bank's read offset. Beyond 24 bits is beyond any bank.
+pcm_seek:
+        ldx #0
+@byte:  next_byte
+        sta pcm_pos,x
+        inx
+        cpx #3
+        bne @byte
+        next_byte
+        tax
+        beq @done
+        lda #$FF
+        sta pcm_pos
+        sta pcm_pos+1
+        sta pcm_pos+2
+@done:  stz pcm_left            ; found again at the next read
+        stz pcm_left+1
+        stz pcm_left+2
+        stz pcm_end_at
+        rts
+
+; A = the data bank's byte at pcm_pos (0x80 outside it); pcm_pos moves on.
+pcm_byte:
+        lda pcm_left
+        ora pcm_left+1
+        ora pcm_left+2
+        bne @read
+        lda pcm_end_at          ; a block read to its end: the bank goes on from there
+        beq @find
+        stz pcm_end_at
+        lda pcm_end
+        sta pcm_pos
+        lda pcm_end+1
+        sta pcm_pos+1
+        lda pcm_end+2
+        sta pcm_pos+2
+@find:  jsr pcm_find
+        bcc @read
+        inc pcm_pos             ; outside the bank: silence
+        bne @none
+        inc pcm_pos+1
+        bne @none
+        inc pcm_pos+2
+@none:  lda #$80
+        rts
+@read:  lda pcm_page
+        tam #$80
+        lda (pcm_ptr)
+        tax
+        cla                     ; physical bank 0 back in window 7
+        tam #$80
+        inc pcm_ptr
+        bne @step
+        inc pcm_ptr+1
+        bne @step
+        lda #$E0                ; the next 8 KiB page, if a HuC6280 maps it
+        sta pcm_ptr+1
+        inc pcm_page
+        bpl @step
+        stz pcm_left
+        stz pcm_left+1
+        stz pcm_left+2
+        txa
+        rts
+@step:  lda pcm_left            ; pcm_left - 1
+        bne @low
+        lda pcm_left+1
+        bne @mid
+        dec pcm_left+2
+@mid:   dec pcm_left+1
+@low:   dec pcm_left
+        txa
+        rts
+
+; Finds the block that holds pcm_pos: sets pcm_page, pcm_ptr and pcm_left and clears
+; the carry, or sets the carry when no block holds it or its page is beyond 1 MiB.
+pcm_find:
+        ldx blocks
+@block: dex
+        bpl @scan
+        jmp @none
+@scan:  sec                     ; tmp = pcm_pos - start
+        lda pcm_pos
+        sbc blk_start,x
+        sta tmp
+        lda pcm_pos+1
+        sbc blk_start+MAX_BLOCKS,x
+        sta tmp+1
+        lda pcm_pos+2
+        sbc blk_start+2*MAX_BLOCKS,x
+        sta tmp+2
+        bcc @block              ; before this block
+        sec                     ; pcm_left = size - tmp, while positive
+        lda blk_size,x
+        sbc tmp
+        sta pcm_left
+        lda blk_size+MAX_BLOCKS,x
+        sbc tmp+1
+        sta pcm_left+1
+        lda blk_size+2*MAX_BLOCKS,x
+        sbc tmp+2
+        sta pcm_left+2
+        bcc @block              ; after it
+        ora pcm_left+1
+        ora pcm_left
+        beq @block
+        clc                     ; tmp = image offset of the byte
+        lda blk_image,x
+        adc tmp
+        sta tmp
+        lda blk_image+MAX_BLOCKS,x
+        adc tmp+1
+        sta tmp+1
+        lda blk_image+2*MAX_BLOCKS,x
+        adc tmp+2
+        sta tmp+2
+        clc                     ; pcm_end = where the block ends in the bank
+        lda blk_start,x
+        adc blk_size,x
+        sta pcm_end
+        lda blk_start+MAX_BLOCKS,x
+        adc blk_size+MAX_BLOCKS,x
+        sta pcm_end+1
+        lda blk_start+2*MAX_BLOCKS,x
+        adc blk_size+2*MAX_BLOCKS,x
+        sta pcm_end+2
+        clc                     ; tmp = image offset of the byte
+        sta pcm_ptr
+        lda tmp+1
+        and #$1F
+        ora #$E0
+        sta pcm_ptr+1
+        lda tmp+1               ; pcm_page = 2 + 4 x first_bank + offset / 8 KiB
+        lsr tmp+2
+        ror a
+        lsr tmp+2
+        ror a
+        lsr tmp+2
+        ror a
+        lsr tmp+2
+        ror a
+        lsr tmp+2
+        ror a
+        ldx tmp+2
+        bne @none
+        sta pcm_page
+        lda first_bank
+        asl a
+        asl a
+        adc #2                  ; carry is clear
+        adc pcm_page
+        bcs @none
+        sta pcm_page
+        cmp #$80                ; the last page a HuC6280 maps is 0x7F
+        bcs @none
+        sta pcm_end_at          ; nonzero: pcm_pos is not kept while the block is read
+        clc
+        rts
+@none:  stz pcm_left
+        stz pcm_left+1
+        stz pcm_left+2
+        sec
+        rts
+
+; A type 0x00 data block whose data starts at image offset pos and is tmp bytes long
+; joins the data bank, unless the loop has brought the stream back over it. Keeps pos
+; and tmp.
+pcm_block:
+        ldx blocks
+        cpx #MAX_BLOCKS
+        bcs @done
+        beq @new                ; the first block
+        dex                     ; only blocks past the last one found are new
+        lda pos+2
+        cmp blk_image+2*MAX_BLOCKS,x
+        bne @order
+        lda pos+1
+        cmp blk_image+MAX_BLOCKS,x
+        bne @order
+        lda pos
+        cmp blk_image,x
+@order: beq @done
+        bcc @done
+        inx
+@new:   lda pos
+        sta blk_image,x
+        lda pos+1
+        sta blk_image+MAX_BLOCKS,x
+        lda pos+2
+        sta blk_image+2*MAX_BLOCKS,x
+        lda bank_size
+        sta blk_start,x
+        lda bank_size+1
+        sta blk_start+MAX_BLOCKS,x
+        lda bank_size+2
+        sta blk_start+2*MAX_BLOCKS,x
+        lda tmp+3               ; 16 MiB and more: more than any image holds
+        beq @exact
+        lda #$FF
+        sta blk_size,x
+        sta blk_size+MAX_BLOCKS,x
+        sta blk_size+2*MAX_BLOCKS,x
+        bra @sum
+@exact: lda tmp
+        sta blk_size,x
+        lda tmp+1
+        sta blk_size+MAX_BLOCKS,x
+        lda tmp+2
+        sta blk_size+2*MAX_BLOCKS,x
+@sum:   clc
+        lda blk_size,x
+        adc bank_size
+        sta bank_size
+        lda blk_size+MAX_BLOCKS,x
+        adc bank_size+1
+        sta bank_size+1
+        lda blk_size+2*MAX_BLOCKS,x
+        adc bank_size+2
+        sta bank_size+2
+        bcc @count
+        lda #$FF                ; the bank's end saturates
+        sta bank_size
+        sta bank_size+1
+        sta bank_size+2
+@count: inc blocks
+@done:  rts
