@@ -7,8 +7,8 @@
 ; through logical windows 3-6 (0x6000-0xDFFF).
 ;
 ; The parts: timing.s (the main loop, the timer, waits), stream.s (reading the image,
-; banks, data blocks, the loop), clock.s (clock scaling), sn76489.s, huc6280.s and
-; ym2612.s (the chips).
+; banks, data blocks, the loop), clock.s (clock scaling), sn76489.s, huc6280.s,
+; ym2612.s and dac_stream.s (the chips).
 
 .setcpu "huc6280"
 
@@ -72,6 +72,21 @@ wtotal:   .res 1    ; samples the 0x8n commands taken together wait
 merged:   .res 1    ; 0x8n commands taken with the first
 quota:    .res 1    ; samples after which no further 0x8n is taken
 spent:    .res 1    ; cycles of the commands taken, 8 a unit
+pcm_outside: .res 1 ; nonzero when the last read fell outside the data bank
+st_on:    .res 1    ; nonzero while the DAC stream plays
+st_id:    .res 1    ; the stream set up for the YM2612's DAC (0xFF: none)
+st_type:  .res 1    ; its data bank type
+st_step:  .res 1    ; its step size
+st_base:  .res 1    ; its step base
+st_mode:  .res 1    ; its length mode
+st_loop:  .res 1    ; nonzero when it loops
+st_freq_set: .res 1 ; nonzero once it has a frequency
+st_freq:  .res 4    ; its frequency, Hz
+st_period: .res 4   ; units between its samples
+st_due:   .res 4    ; credit at which its next sample is due
+st_start: .res 3    ; data offset of its start
+st_length: .res 3   ; samples of one pass (0: to the end of the data)
+st_left:  .res 3    ; samples left in this pass
 product:  .res 4
 factor:   .res 4
 count:    .res 2
@@ -119,6 +134,9 @@ init:
         bpl @bss
         lda #$FF
         sta dac_pan
+        sta st_id
+        lda #1
+        sta st_step
         lda album_songs
         beq @song
         cpy album_songs
@@ -334,7 +352,12 @@ init_psg:
 .endmacro
 
 ; Waits Y samples, fewer than 256: the next command is due Y x 12500 units later.
+; A DAC stream's due time keeps its distance from now.
 .macro wait_samples
+        lda st_on
+        beq :+
+        jsr stream_wait_short
+:
         sec
         lda credit
         sbc units0,y
@@ -368,3 +391,4 @@ init_psg:
 .include "sn76489.s"
 .include "huc6280.s"
 .include "ym2612.s"
+.include "dac_stream.s"

@@ -31,7 +31,7 @@
 
 ; `played` = 1 when command byte C has a handler of its own, 0 when it is skipped.
 .macro is_played C
-        .if C = $4B || C = $4F || C = $50 || C = $52 || C = $53 || C = $61 || C = $62 || C = $63 || C = $66 || C = $67 || (C >= $40 && C <= $4E) || (C >= $70 && C <= $8F) || C = $B9 || C = $E0
+        .if C = $4B || C = $4F || C = $50 || C = $52 || C = $53 || C = $61 || C = $62 || C = $63 || C = $66 || C = $67 || (C >= $40 && C <= $4E) || (C >= $70 && C <= $8F) || C = $B9 || C = $E0 || (C >= $90 && C <= $95)
             played .set 1
         .else
             played .set 0
@@ -85,6 +85,18 @@ handlers:
             .word ym_port1
         .elseif C = $E0
             .word pcm_seek
+        .elseif C = $90
+            .word stream_setup
+        .elseif C = $91
+            .word stream_data
+        .elseif C = $92
+            .word stream_frequency
+        .elseif C = $93
+            .word stream_start
+        .elseif C = $94
+            .word stream_stop
+        .elseif C = $95
+            .word stream_block
         .elseif C >= $40 && C <= $4E
             .word skip_reserved
         .elseif C = $B9

@@ -62,6 +62,8 @@ units2: .repeat 256, I
             cycles .set 175     ; the DAC's registers; the others keep their own account
         .elseif C = $E0
             cycles .set 190
+        .elseif C >= $90 && C <= $95
+            cycles .set 250     ; 0x92 and 0x93 divide, far longer: rare
         .elseif C = $4F
             cycles .set 450
         .elseif C = $66 || C = $67 || C = $4B
@@ -119,6 +121,10 @@ start_timer:
 ; Runs each command when it is due. The timer is read while waiting, and before every
 ; BURST commands run back to back: far more often than its 64 steps come round.
 main:
+        lda st_on               ; a DAC stream's samples come first
+        beq @command
+        jsr stream_due
+@command:
         lda credit+3
         bmi @idle
         dec burst
@@ -258,7 +264,10 @@ wait:
         lda credit+3
         sbc tmp+3
         sta credit+3
-        sec
+        lda st_on
+        beq @base
+        jsr stream_wait
+@base:  sec
         lda base
         sbc units0,y
         sta base

@@ -325,6 +325,8 @@ pcm_byte:
         sta pcm_pos+2
 @find:  jsr pcm_find
         bcc @read
+        lda #1
+        sta pcm_outside
         inc pcm_pos             ; outside the bank: silence
         bne @none
         inc pcm_pos+1
@@ -332,7 +334,8 @@ pcm_byte:
         inc pcm_pos+2
 @none:  lda #$80
         rts
-@read:  lda pcm_page
+@read:  stz pcm_outside
+        lda pcm_page
         tam #$80
         lda (pcm_ptr)
         tax
