@@ -15,6 +15,7 @@ DUCK        = 6                         ; 9 dB; the Mega Drive mixes its PSG abo
 MAX_BLOCKS  = 32
 PCM_SAMPLES = 3                         ; the DAC plays at most one sample in 3
 PCM_SAMPLES_LATE = 16                   ; and in 16 while the player is behind time
+LATE_UNITS  = $80000                    ; by 42 samples (1 ms) or more
 PCM_CYCLES  = 400                       ; an 0x8n, from the main loop back
 PCM_MERGE_CYCLES = 64                   ; each 0x8n taken with it
 SKIP_MERGE_CYCLES = 48                  ; each skipped command taken with it
@@ -142,14 +143,17 @@ dac_write:
 ; take no time, and further 0x8n while it covers fewer than `quota` samples (their
 ; bytes passed over, their waits added). So the DAC plays one sample in PCM_SAMPLES
 ; or more (14.7 kHz at most), and a faster stream costs little more. When the player
-; is more than 5 samples behind (credit of 65536 units or more: a dense stream among
-; many FM writes), it plays one in PCM_SAMPLES_LATE until it has caught up, so the
-; song keeps its time. Keeps its own account of cycles (`spent`, in 8-cycle units).
+; is 1 ms behind or more (a dense stream among many FM writes), it plays one in
+; PCM_SAMPLES_LATE until it has caught up, so the song keeps its time. Keeps its own
+; account of cycles (`spent`, in 8-cycle units).
 pcm_wait:
         lda #PCM_SAMPLES
+        ldx credit+3
+        bne @late
         ldx credit+2
-        beq @quota
-        lda #PCM_SAMPLES_LATE
+        cpx #>(LATE_UNITS >> 8)
+        bcc @quota
+@late:  lda #PCM_SAMPLES_LATE
 @quota: sta quota
         lda cmd
         and #$0F
@@ -416,7 +420,7 @@ pcm_find:
         lda blk_start+2*MAX_BLOCKS,x
         adc blk_size+2*MAX_BLOCKS,x
         sta pcm_end+2
-        clc                     ; tmp = image offset of the byte
+        lda tmp                 ; pcm_ptr = 0xE000 + the offset within its 8 KiB page
         sta pcm_ptr
         lda tmp+1
         and #$1F

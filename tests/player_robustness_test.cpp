@@ -12,6 +12,7 @@
 #include "tools/huc_songs.h"
 #include "tools/render.h"
 #include "tools/songs.h"
+#include "tools/ym_songs.h"
 
 namespace quorvel::test {
 namespace {
@@ -66,6 +67,10 @@ std::vector<std::pair<std::string, Bytes>> inputs()
     }
     for (const songs::Song& song : songs::all()) out.emplace_back(song.name, song.vgm);
     for (const songs::HucSong& song : songs::hucSongs()) out.emplace_back(song.name, song.vgm);
+    for (const songs::Song& song : {songs::pcmDrums(false), songs::pcmDrums(true), songs::dacStreams().song,
+                                    songs::seekBeyond()}) {
+        out.emplace_back(song.name, song.vgm);
+    }
     std::mt19937 rng(2026);
     for (int n = 0; n < 200; ++n) out.emplace_back("random " + std::to_string(n), randomStream(rng));
     return out;

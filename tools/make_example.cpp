@@ -10,6 +10,7 @@
 
 #include "tools/huc_songs.h"
 #include "tools/songs.h"
+#include "tools/ym_songs.h"
 #include "tools/vgm_builder.h"
 
 using quorvel::Bytes;
@@ -184,7 +185,10 @@ int main(int argc, char** argv)
         for (const quorvel::songs::Song& song : quorvel::songs::all()) {
             ok = writeFile(std::string(argv[2]) + "/" + song.name + ".vgm", song.vgm) && ok;
         }
-        for (const quorvel::songs::Song& song : {quorvel::songs::periodic(16), quorvel::songs::periodic(15)}) {
+        for (const quorvel::songs::Song& song :
+             {quorvel::songs::periodic(16), quorvel::songs::periodic(15), quorvel::songs::pcmDrums(false),
+              quorvel::songs::pcmDrums(true), quorvel::songs::dacStreams().song, quorvel::songs::densePcm(),
+              quorvel::songs::seekBeyond()}) {
             ok = writeFile(std::string(argv[2]) + "/" + song.name + ".vgm", song.vgm) && ok;
         }
         for (const quorvel::songs::HucSong& song : quorvel::songs::hucSongs()) {

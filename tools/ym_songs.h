@@ -1,0 +1,168 @@
+// YM2612 PCM test songs of our own for the player: drums through write-and-wait
+// commands, through DAC writes and through DAC streams, a dense stream among FM
+// writes, each a VGM image in memory. Used by the player tests and make_example.
+#pragma once
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "tools/songs.h"
+
+namespace quorvel::songs {
+
+constexpr std::uint32_t kYmClock = 7670453;
+
+inline VgmBuilder ymStart()
+{
+    VgmBuilder v(0x161, 0x100);
+    v.field(0x0C, kNtscClock).field(0x2C, kYmClock);
+    return v;
+}
+
+// A drum: a decaying tone with noise, 8-bit unsigned (0x80 silent).
+inline Bytes drumSound(std::size_t length, double hz, double rate)
+{
+    Bytes pcm(length);
+    std::uint32_t seed = 5;
+    for (std::size_t i = 0; i < length; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        const double noise = static_cast<double>((seed >> 16) & 0xFF) / 255.0 - 0.5;
+        const double decay = std::exp(-static_cast<double>(i) / (0.25 * static_cast<double>(length)));
+        const double v = decay * (0.7 * std::sin(2 * M_PI * hz * static_cast<double>(i) / rate) + 0.6 * noise);
+        pcm[i] = u8(std::lround(128 + 120 * std::max(-1.0, std::min(1.0, v))));
+    }
+    return pcm;
+}
+
+inline std::uint8_t le(std::uint32_t v, int byte) { return u8(v >> (8 * byte)); }
+
+// A drum loop of 0x8n over a data block with 0xE0 seeks, at 11 and 22 kHz, with a
+// PSG bass under it; the block runs across the first bank's end.
+// With `dacWrites`, the same drums as 0x52 0x2A writes and 0x61 waits.
+inline Song pcmDrums(bool dacWrites)
+{
+    VgmBuilder v = ymStart();
+    const Bytes snare = drumSound(2400, 900, 22050), kick = drumSound(2600, 120, 11025); // 0.11 s, 0.24 s
+    v.commands({0x50, 0x9F, 0x50, 0xBF, 0x50, 0xDF, 0x50, 0xFF});
+    // A block of another type, passed over, so that the drums' block starts before
+    // 0x8000 and ends after it. (libgme's VGM player reads only the last block.)
+    v.dataBlock(0x01, Bytes(0x8000 - 3000 - v.size(), 0x00));
+    Bytes drums = snare;
+    drums.insert(drums.end(), kick.begin(), kick.end());
+    v.dataBlock(0x00, drums);
+    v.commands({0x52, 0x2B, 0x80, 0x53, 0xB6, 0xC0});
+    for (int beat = 0; beat < 16; ++beat) {
+        tone(v, 0, 40 + (beat % 4) * 3, 4);
+        const bool isKick = beat % 2 == 0;
+        const std::uint32_t offset = isKick ? static_cast<std::uint32_t>(snare.size()) : 0;
+        const std::size_t length = isKick ? kick.size() : snare.size();
+        const unsigned step = isKick ? 4 : 2; // 11025 or 22050 bytes a second
+        std::uint32_t waited = 0;
+        if (!dacWrites) v.commands({0xE0, le(offset, 0), le(offset, 1), le(offset, 2), le(offset, 3)});
+        for (std::size_t i = 0; i < length; ++i) {
+            if (dacWrites) {
+                v.commands({0x52, 0x2A, (isKick ? kick : snare)[i], 0x61, u8(step), 0x00});
+            } else {
+                v.commands({u8(0x80 | step)});
+            }
+            waited += step;
+        }
+        v.wait(11025 - waited);
+    }
+    const std::string name = dacWrites ? "dac-writes" : "pcm-drums";
+    return {name, v.finish(name), 4.0};
+}
+
+// The same sounds through a DAC stream: started with 0x93 (from an offset, for a
+// length in samples, then in milliseconds), with 0x95 (a block by its number), looped
+// and stopped. The expected sound is the writes' own: `events` lists when each
+// start and stop falls (sample, 1 for a start).
+struct StreamSong {
+    Song song;
+    std::vector<std::pair<std::uint32_t, int>> events;
+    double hz[2]; // the tone of block 0 and of block 1 as the stream plays them
+};
+
+inline StreamSong dacStreams()
+{
+    VgmBuilder v = ymStart();
+    constexpr std::uint32_t kRate = 16000;
+    Bytes low(1600), high(800);
+    for (std::size_t i = 0; i < low.size(); ++i) low[i] = u8(std::lround(128 + 100 * std::sin(2 * M_PI * 400.0 * i / kRate)));
+    for (std::size_t i = 0; i < high.size(); ++i) high[i] = u8(std::lround(128 + 100 * std::sin(2 * M_PI * 800.0 * i / kRate)));
+    v.dataBlock(0x00, low).dataBlock(0x00, high);
+    v.commands({0x52, 0x2B, 0x80, 0x90, 0x00, 0x02, 0x00, 0x2A, 0x91, 0x00, 0x00, 0x01, 0x00,
+                0x92, 0x00, le(kRate, 0), le(kRate, 1), le(kRate, 2), le(kRate, 3)});
+    std::vector<std::pair<std::uint32_t, int>> events;
+    std::uint32_t now = 0;
+    auto start = [&](std::uint8_t mode, std::uint32_t length) {
+        v.commands({0x93, 0x00, 0, 0, 0, 0, mode, le(length, 0), le(length, 1), le(length, 2), le(length, 3)});
+    };
+    auto pause = [&](std::uint32_t samples) {
+        v.wait(samples);
+        now += samples;
+    };
+    start(0x01, 1600); // 1600 samples: 0.1 s
+    events.push_back({now, 1});
+    events.push_back({now + 4410, 0});
+    pause(22050);
+    v.commands({0x95, 0x00, 0x01, 0x00, 0x00}); // block 1: 800 samples, 0.05 s
+    events.push_back({now, 1});
+    events.push_back({now + 2205, 0});
+    pause(22050);
+    start(0x81, 1600); // looped, until stopped
+    events.push_back({now, 1});
+    pause(22050);
+    v.commands({0x94, 0x00});
+    events.push_back({now, 0});
+    pause(22050);
+    start(0x02, 50); // 50 ms
+    events.push_back({now, 1});
+    events.push_back({now + 2205, 0});
+    pause(22050);
+    v.commands({0x95, 0x00, 0x00, 0x00, 0x01}); // block 0, looped, stopped by 0x94 0xFF
+    events.push_back({now, 1});
+    pause(11025);
+    v.commands({0x94, 0xFF});
+    events.push_back({now, 0});
+    pause(11025);
+    return {{"dac-streams", v.finish("dac-streams"), static_cast<double>(now) / 44100.0}, events, {400, 800}};
+}
+
+// A minute of a 22 kHz 0x8n stream with FM writes every 4 samples and PSG notes
+// every second: the PSG must keep its time.
+inline Song densePcm()
+{
+    VgmBuilder v = ymStart();
+    v.dataBlock(0x00, drumSound(44100, 500, 22050));
+    v.commands({0x52, 0x2B, 0x80});
+    v.loopHere(); // two seconds, played thirty times: a minute would not fit in 1 MiB
+    std::uint32_t k = 0;
+    for (int second = 0; second < 2; ++second) {
+        tone(v, 0, 57 + 5 * second, second % 2 ? 0 : 6);
+        v.commands({0xE0, 0, 0, 0, 0});
+        std::uint32_t done = 0;
+        while (done + 2 <= 44100 - 1000) {
+            v.commands({0x82});
+            done += 2;
+            if (++k % 2 == 0) v.commands({0x52, u8(0xA0 + k % 3), u8(k), 0x53, u8(0x40 + k % 16), u8(k >> 3)});
+        }
+        v.wait(44100 - done);
+    }
+    return {"dense-pcm", v.finish("dense-pcm"), 60.0};
+}
+
+// A seek past the data bank: the reads that follow give silence.
+inline Song seekBeyond()
+{
+    VgmBuilder v = ymStart();
+    v.dataBlock(0x00, drumSound(2000, 300, 22050));
+    v.commands({0x52, 0x2B, 0x80, 0xE0, 0x00, 0x10, 0x00, 0x00}); // 4096: past the 2000 bytes
+    for (int i = 0; i < 5000; ++i) v.commands({0x82});
+    v.commands({0xE0, 0xFF, 0xFF, 0xFF, 0x7F}); // far beyond anything
+    for (int i = 0; i < 5000; ++i) v.commands({0x82});
+    return {"seek-beyond", v.finish("seek-beyond"), 0.5};
+}
+
+} // namespace quorvel::songs
