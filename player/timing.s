@@ -11,14 +11,14 @@
 ; instruction in the idle loop and taken from a table for each command; at each step
 ; it is held to no less than `base` and no more than MAX_AHEAD cycles past it. A
 ; command runs as soon as credit reaches zero, so it starts within one pass of the
-; idle loop (53 cycles, a third of a sample) plus the table's error since the last
+; idle loop (61 cycles, a third of a sample) plus the table's error since the last
 ; step of its due time.
 
 STEP_UNITS   = 1024 * 77
 SAMPLE_UNITS = 12500
 TIMER_STEPS  = 64                       ; the counter runs 63..0, 64 x 1024 cycles
-IDLE_CYCLES  = 53                       ; one pass of the idle loop below: 51 by the
-                                        ; instruction timings, 53 as measured in libgme
+IDLE_CYCLES  = 61                       ; one pass of the idle loop below: 59 by the
+                                        ; instruction timings, 61 as measured in libgme
 BURST        = 32
 MAX_AHEAD    = 2048                     ; cycles: more than the longest run between readings
 SKIP_CYCLES     = 165                   ; a skipped command, from the main loop back
@@ -59,7 +59,7 @@ units2: .repeat 256, I
         .elseif C >= $80 && C <= $8F
             cycles .set 0       ; pcm_wait keeps its own account
         .elseif C = $52 || C = $53
-            cycles .set 175     ; the DAC's registers; the others keep their own account
+            cycles .set 150     ; the DAC's switch and pan; the rest keeps its own account
         .elseif C = $E0
             cycles .set 190
         .elseif C >= $90 && C <= $95

@@ -20,6 +20,8 @@ PCM_CYCLES  = 400                       ; an 0x8n, from the main loop back
 PCM_MERGE_CYCLES = 64                   ; each 0x8n taken with it
 SKIP_MERGE_CYCLES = 48                  ; each skipped command taken with it
 YM_MERGE_CYCLES = 80                    ; each YM2612 write taken with it
+DAC_CYCLES  = 300                       ; a DAC write (0x52 0x2A), from the main loop back
+DAC_MERGE_CYCLES = 60                   ; each command taken with it
 
 .segment "TABLES"
 ; What pcm_wait makes of each command byte: 0x80 + n for 0x8n, 0x40 for 0x52 and
@@ -43,6 +45,8 @@ merge_kinds:
             .endif
         .endif
         .endrepeat
+; What dac_run's commands cost, by the count X it had left.
+        run_units dac_units, DAC_CYCLES, DAC_MERGE_CYCLES
 ; n x 8 cycles in units, in three byte planes.
 eight_units:
         .repeat 256, N
@@ -73,8 +77,7 @@ ym_port0:
         lda #1
         jmp skip_run
 @sample:
-        next_byte
-        jmp dac_write
+        jmp dac_run
 @switch:
         next_byte
         and #$80
@@ -290,6 +293,114 @@ pcm_pass:
         dec pcm_left+2
 @mid:   dec pcm_left+1
 @done:  rts
+
+; 0x52 0x2A dd: the DAC's sample dd, and the commands right after it: waits, which
+; are taken whole, skipped commands, and further DAC samples while what was taken
+; covers fewer than `quota` samples (dropped, as pcm_wait drops bytes). So direct DAC
+; writes, at 22 kHz or faster, play like 0x8n. Keeps its own account.
+dac_run:
+        next_byte
+        sta tmp+3
+        lda #PCM_SAMPLES
+        ldx credit+3
+        bne @late
+        ldx credit+2
+        cpx #>(LATE_UNITS >> 8)
+        bcc @quota
+@late:  lda #PCM_SAMPLES_LATE
+@quota: sta quota
+        stz wtotal
+        ldx #RUN_LIMIT          ; the timer must be read now and then
+@next:  dex
+        beq @play
+        lda (ptr)
+        tay
+        and #$F0
+        cmp #$70
+        beq @short
+        cpy #$61
+        beq @wait
+        cpy #$52
+        bne @other
+        lda ptr+1               ; in the windows' last page: left to the main loop
+        cmp #WINDOW_END - 1
+        beq @play
+        ldy #1
+        lda (ptr),y
+        cmp #$2A
+        bne @fm
+        lda wtotal              ; another sample while fewer than the quota
+        cmp quota
+        bcs @play
+        lda #3
+        bra @pass
+@fm:    cmp #$2B
+        beq @play
+        lda #3
+        bra @pass
+@other: lda merge_kinds,y       ; a command skipped anyway (not 0x8n, not 0x53)
+        bmi @play
+        beq @play
+        cmp #$40
+        bcs @play
+@pass:  clc                     ; A bytes passed over
+        adc ptr
+        sta ptr
+        bcc @next
+        jsr next_page
+        bra @next
+@short: tya                     ; 0x7n: n + 1 samples
+        and #$0F
+        sec
+        adc wtotal
+        sta wtotal
+        lda #1
+        bra @pass
+@wait:  lda ptr+1               ; 0x61 nn 00: nn samples (longer waits end the run)
+        cmp #WINDOW_END - 1
+        beq @play
+        ldy #2
+        lda (ptr),y
+        bne @play
+        dey
+        lda (ptr),y
+        clc
+        adc wtotal
+        bcs @play
+        sta wtotal
+        lda #3
+        bra @pass
+@play:  lda dac_on              ; the sample
+        beq @wait_
+        lda owned+DAC_CHANNEL
+        bne @wait_
+        lda tmp+3
+        lsr a
+        lsr a
+        lsr a
+        ldy #DAC_CHANNEL
+        sty PSG_SELECT
+        sta PSG_WAVE
+        lda huc_select
+        sta PSG_SELECT
+@wait_: ldy wtotal
+        beq @done
+        wait_samples
+@done:  clc                     ; the account, in place of the main loop's: by the
+        lda credit              ; number of commands taken (X is what was left)
+        adc dac_units,x
+        sta credit
+        lda credit+1
+        adc dac_units+RUN_LIMIT,x
+        sta credit+1
+        lda credit+2
+        adc dac_units+2*RUN_LIMIT,x
+        sta credit+2
+        bcc @back
+        inc credit+3
+@back:  pla                     ; the main loop's return address
+        pla
+        jmp main
 
 ; 0xE0 dddddddd: the data bank's read offset. Beyond 24 bits is beyond any bank.
 pcm_seek:

@@ -90,6 +90,37 @@ double fundamental(const std::vector<double>& s, std::size_t from, std::size_t w
     return 0;
 }
 
+std::vector<double> bandLevels(const std::vector<double>& s, double topHz)
+{
+    constexpr std::size_t kFrame = 4096;
+    double* in = fftw_alloc_real(kFrame);
+    fftw_complex* out = fftw_alloc_complex(kFrame / 2 + 1);
+    const fftw_plan plan = fftw_plan_dft_r2c_1d(static_cast<int>(kFrame), in, out, FFTW_ESTIMATE);
+    std::vector<double> power(kFrame / 2 + 1);
+    for (std::size_t from = 0; from + kFrame <= s.size(); from += kFrame / 2) {
+        for (std::size_t n = 0; n < kFrame; ++n) {
+            in[n] = s[from + n] * (0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(n) / (kFrame - 1)));
+        }
+        fftw_execute(plan);
+        for (std::size_t k = 0; k < power.size(); ++k) power[k] += out[k][0] * out[k][0] + out[k][1] * out[k][1];
+    }
+    fftw_destroy_plan(plan);
+    fftw_free(in);
+    fftw_free(out);
+
+    std::vector<double> bands;
+    double total = 0;
+    for (double low = 100; low * std::cbrt(2.0) <= topHz; low *= std::cbrt(2.0)) {
+        const auto bin = [](double hz) { return static_cast<std::size_t>(hz * kFrame / kRenderRate); };
+        double sum = 0;
+        for (std::size_t k = bin(low); k < bin(low * std::cbrt(2.0)); ++k) sum += power[k];
+        bands.push_back(sum);
+        total += sum;
+    }
+    for (double& b : bands) b = 10 * std::log10(b / total + 1e-12);
+    return bands;
+}
+
 PeakFinder::PeakFinder(std::size_t window)
     : window_(window), in_(fftw_alloc_real(kFftSize)), out_(fftw_alloc_complex(kFftSize / 2 + 1)),
       plan_(fftw_plan_dft_r2c_1d(static_cast<int>(kFftSize), in_, out_, FFTW_ESTIMATE))

@@ -28,6 +28,10 @@ long lagOf(const std::vector<double>& a, const std::vector<double>& b, long maxM
 // such as narrow pulses. 0 when nothing periodic is found.
 double fundamental(const std::vector<double>& s, std::size_t from, std::size_t window, double minHz, double maxHz);
 
+// The average spectrum of `s` (Hann frames of 4096, half overlapping) as levels in dB
+// of third-octave bands from 100 Hz up to `topHz`, each against the sum of them all.
+std::vector<double> bandLevels(const std::vector<double>& s, double topHz);
+
 // Frequency of the strongest spectral peak (40 Hz - 8 kHz) of `window` samples from
 // `from` (Hann window, zero-padded, parabolic interpolation between bins).
 class PeakFinder {
