@@ -332,18 +332,8 @@ stream_rewind:
 ; Called by the main loop while the stream plays: the samples due are taken, the
 ; last one played.
 stream_due:
-        sec                     ; due when credit >= st_due
-        lda credit
-        sbc st_due
-        lda credit+1
-        sbc st_due+1
-        lda credit+2
-        sbc st_due+2
-        lda credit+3
-        sbc st_due+3
-        bvc @sign
-        eor #$80
-@sign:  bpl @sample
+        jsr stream_late
+        bpl @sample
         clc                     ; not due: STREAM_CYCLES spent
         lda credit
         adc #<(STREAM_CYCLES * 77)
@@ -377,18 +367,8 @@ stream_due:
         beq @play               ; the stream has ended
         dex
         beq @play
-        sec                     ; due as well?
-        lda credit
-        sbc st_due
-        lda credit+1
-        sbc st_due+1
-        lda credit+2
-        sbc st_due+2
-        lda credit+3
-        sbc st_due+3
-        bvc @sign2
-        eor #$80
-@sign2: bpl @take
+        jsr stream_late         ; due as well?
+        bpl @take
 @play:  lda tmp+3
         jsr dac_write
         clc
@@ -403,6 +383,21 @@ stream_due:
         bne @done
         inc credit+3
 @done:  rts
+
+; N clear when the stream's next sample is due (credit >= st_due, signed).
+stream_late:
+        sec
+        lda credit
+        sbc st_due
+        lda credit+1
+        sbc st_due+1
+        lda credit+2
+        sbc st_due+2
+        lda credit+3
+        sbc st_due+3
+        bvc @sign
+        eor #$80
+@sign:  rts
 
 ; A = the stream's next sample; the position moves on by the step and the count
 ; down by one, to the loop or the stream's end. Keeps X.

@@ -125,17 +125,17 @@ ym_port1:
         sta dac_pan
 @set:   jmp dac_channel
 
-; The DAC's sample A (8 bits, 0x80 silent) on channel 5, while the DAC is on.
+; The DAC's sample A (8 bits, 0x80 silent) on channel 5, while the DAC is on. Keeps X.
 dac_write:
-        ldx dac_on
+        ldy dac_on
         beq @done
-        ldx owned+DAC_CHANNEL
+        ldy owned+DAC_CHANNEL
         bne @done
         lsr a
         lsr a
         lsr a
-        ldx #DAC_CHANNEL
-        stx PSG_SELECT
+        ldy #DAC_CHANNEL
+        sty PSG_SELECT
         sta PSG_WAVE
         lda huc_select
         sta PSG_SELECT
@@ -223,20 +223,9 @@ pcm_wait:
 @play:  lda merged              ; the bytes of the 0x8n taken: passed over
         beq @dac
         jsr pcm_pass
-@dac:   lda dac_on              ; the sample
-        beq @wait
-        lda owned+DAC_CHANNEL
-        bne @wait
-        lda tmp+3
-        lsr a
-        lsr a
-        lsr a
-        ldx #DAC_CHANNEL
-        stx PSG_SELECT
-        sta PSG_WAVE
-        lda huc_select
-        sta PSG_SELECT
-@wait:  ldy wtotal
+@dac:   lda tmp+3               ; the sample
+        jsr dac_write
+        ldy wtotal
         wait_samples
         ldx spent               ; the account, in place of the main loop's
         clc
@@ -370,10 +359,10 @@ dac_run:
         sta wtotal
         lda #3
         bra @pass
-@play:  lda dac_on              ; the sample
-        beq @wait_
+@play:  lda dac_on              ; the sample: dac_write, written out here, where a
+        beq @waits              ; 22 kHz stream of DAC writes has no cycle to spare
         lda owned+DAC_CHANNEL
-        bne @wait_
+        bne @waits
         lda tmp+3
         lsr a
         lsr a
@@ -383,7 +372,7 @@ dac_run:
         sta PSG_WAVE
         lda huc_select
         sta PSG_SELECT
-@wait_: ldy wtotal
+@waits: ldy wtotal
         beq @done
         wait_samples
 @done:  clc                     ; the account, in place of the main loop's: by the
