@@ -164,6 +164,24 @@ TEST(DensePcm, PsgKeepsItsTimeForAMinute)
     EXPECT_LT(worst / kRenderRate, 0.002);
 }
 
+// The pan bits of channel 6 (0xB6) steer the DAC: left, then right.
+TEST(DacPan, FollowsTheChannelSixPan)
+{
+    const songs::Song song = songs::dacPan();
+    ScratchDir dir;
+    const std::string name = convertSong(dir, song);
+    const std::vector<short> stereo = renderVoices(dir / (name + ".hes"), song.seconds, [](const std::string& v) {
+        return v == "Multi 2";
+    });
+    const auto side = [&](std::size_t from, int channel) {
+        double sum = 0;
+        for (std::size_t n = from; n < from + 4410; ++n) sum += std::pow(stereo[2 * n + channel], 2);
+        return std::sqrt(sum / 4410);
+    };
+    EXPECT_GT(side(2205, 0), 10 * side(2205, 1)) << "left first";
+    EXPECT_GT(side(13230, 1), 10 * side(13230, 0)) << "then right";
+}
+
 TEST(PcmReads, BeyondTheDataBankIsSilence)
 {
     const songs::Song song = songs::seekBeyond();

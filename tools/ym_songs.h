@@ -153,6 +153,21 @@ inline Song densePcm()
     return {"dense-pcm", v.finish("dense-pcm"), 60.0};
 }
 
+// A square wave through DAC writes, panned left for a quarter second, then right.
+inline Song dacPan()
+{
+    VgmBuilder v = ymStart();
+    v.commands({0x52, 0x2B, 0x80});
+    for (const std::uint8_t pan : {0x80, 0x40}) {
+        v.commands({0x53, 0xB6, pan});
+        for (int i = 0; i < 441; ++i) {
+            v.commands({0x52, 0x2A, u8(i % 2 ? 0x20 : 0xE0)});
+            v.wait(25);
+        }
+    }
+    return {"dac-pan", v.finish("dac-pan"), 0.5};
+}
+
 // A seek past the data bank: the reads that follow give silence.
 inline Song seekBeyond()
 {
