@@ -44,16 +44,22 @@ operands:
         .byte nops
         .endrepeat
 
-; The whole length of each command that skip_command passes over, 0 for the others.
-skip_lengths:
-        .repeat 256, C
+; `slen` = the whole length of command byte C when it is skipped, 0 when it is played.
+.macro skip_length C
         operand_count C
         is_played C
         .if played
-            .byte 0
+            slen .set 0
         .else
-            .byte 1 + nops
+            slen .set 1 + nops
         .endif
+.endmacro
+
+; The whole length of each command that skip_command passes over, 0 for the others.
+skip_lengths:
+        .repeat 256, C
+        skip_length C
+        .byte slen
         .endrepeat
 
 ; Handler of each command byte.

@@ -36,13 +36,8 @@ merge_kinds:
         .elseif C = $53
             .byte $41
         .else
-            operand_count C
-            is_played C
-            .if played
-                .byte 0
-            .else
-                .byte 1 + nops
-            .endif
+            skip_length C
+            .byte slen
         .endif
         .endrepeat
 ; What dac_run's commands cost, by the count X it had left.
