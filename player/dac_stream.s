@@ -145,7 +145,7 @@ stream_start:
         sta st_loop
         lda st_mode
         and #$03
-        beq @done               ; the position alone
+        beq @moved              ; the position alone
         cmp #2
         bcc @count
         beq @ms
@@ -166,6 +166,18 @@ stream_start:
         lda factor+2
         sta st_length+2
         jmp stream_go
+@moved: lda st_on               ; a playing stream goes on from there
+        beq @done
+        lda st_start
+        sta pcm_pos
+        lda st_start+1
+        sta pcm_pos+1
+        lda st_start+2
+        sta pcm_pos+2
+        stz pcm_left
+        stz pcm_left+1
+        stz pcm_left+2
+        stz pcm_end_at
 @done:  rts
 
 ; st_start = data offset pos (32 bits) + the step base; beyond 24 bits: outside.
