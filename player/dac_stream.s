@@ -168,16 +168,7 @@ stream_start:
         jmp stream_go
 @moved: lda st_on               ; a playing stream goes on from there
         beq @done
-        lda st_start
-        sta pcm_pos
-        lda st_start+1
-        sta pcm_pos+1
-        lda st_start+2
-        sta pcm_pos+2
-        stz pcm_left
-        stz pcm_left+1
-        stz pcm_left+2
-        stz pcm_end_at
+        jmp stream_seek
 @done:  rts
 
 ; st_start = data offset pos (32 bits) + the step base; beyond 24 bits: outside.
@@ -323,6 +314,14 @@ stream_go:
 
 ; The read position at st_start and the count at st_length.
 stream_rewind:
+        lda st_length
+        sta st_left
+        lda st_length+1
+        sta st_left+1
+        lda st_length+2
+        sta st_left+2
+; The read position at st_start.
+stream_seek:
         lda st_start
         sta pcm_pos
         lda st_start+1
@@ -333,12 +332,6 @@ stream_rewind:
         stz pcm_left+1
         stz pcm_left+2
         stz pcm_end_at
-        lda st_length
-        sta st_left
-        lda st_length+1
-        sta st_left+1
-        lda st_length+2
-        sta st_left+2
         rts
 
 ; Called by the main loop while the stream plays: the samples due are taken, the
