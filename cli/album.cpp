@@ -65,7 +65,7 @@ int runAlbum(int argc, char** argv, std::FILE* console)
             return 0;
         }
         help = arg == "-h" || arg == "-help" || arg == "-?";
-        if (arg.empty() || arg[0] != '-') paths.push_back(arg); // other options are ignored
+        if (arg.empty() || arg[0] != '-') paths.push_back(stripQuotes(arg)); // other options are ignored
     }
     if (help || paths.size() < 2) {
         std::fputs("Usage: quorvel-album <output> <input>...\n", console);

@@ -4,10 +4,7 @@
 #include "cli/convert_file.h"
 
 namespace quorvel {
-namespace {
 
-// A path that arrives in double quotes loses the first character and the last,
-// whatever the last is.
 std::string stripQuotes(const std::string& arg)
 {
     if (arg.empty() || arg[0] != '"') return arg;
@@ -15,8 +12,6 @@ std::string stripQuotes(const std::string& arg)
     if (!path.empty()) path.pop_back();
     return path;
 }
-
-} // namespace
 
 void printVersion(const char* name, std::FILE* console) { std::fprintf(console, "%s %s\n", name, QUORVEL_VERSION); }
 

@@ -11,6 +11,10 @@ namespace quorvel {
 
 constexpr int kExitUsage = 2;
 
+// A path that arrives in double quotes loses the first character and the last,
+// whatever the last is.
+std::string stripQuotes(const std::string& arg);
+
 // "NAME VERSION" on a line of its own, for -version.
 void printVersion(const char* name, std::FILE* console);
 

@@ -162,7 +162,7 @@ TEST_F(Listening, PlaylistThatCannotBeWrittenLeavesTheOutputsAsTheyWere)
 TEST_F(Listening, AlbumSkipsInputsThatFailAndRefusesWhatDoesNotFit)
 {
     writeFile(dir / "broken.vgm", Bytes(10, 0x42));
-    RunResult r = runAlbum({"album.hes", "song.vgm", "missing.vgm", "broken.vgm", "song.vgm"}, dir.path());
+    RunResult r = runAlbum({"album.hes", "song.vgm", "missing.vgm", "broken.vgm", "\"song.vgm\""}, dir.path());
     EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.out.find("Error: Failed to open missing.vgm\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("shorter than a 64-byte VGM header\n"), std::string::npos) << r.out;
