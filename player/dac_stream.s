@@ -339,18 +339,8 @@ stream_seek:
 stream_due:
         jsr stream_late
         bpl @sample
-        clc                     ; not due: STREAM_CYCLES spent
-        lda credit
-        adc #<(STREAM_CYCLES * 77)
-        sta credit
-        lda credit+1
-        adc #>(STREAM_CYCLES * 77)
-        sta credit+1
-        bcc @back
-        inc credit+2
-        bne @back
-        inc credit+3
-@back:  rts
+        add_credit #<(STREAM_CYCLES * 77), #>(STREAM_CYCLES * 77) ; not due: STREAM_CYCLES spent
+        rts
 @sample:
         ldx #RUN_LIMIT          ; samples taken at once
 @take:  clc                     ; the next one is due a period later
@@ -376,18 +366,8 @@ stream_due:
         bpl @take
 @play:  lda tmp+3
         jsr dac_write
-        clc
-        lda credit
-        adc #<(SAMPLE_CYCLES * 77)
-        sta credit
-        lda credit+1
-        adc #>(SAMPLE_CYCLES * 77)
-        sta credit+1
-        bcc @done
-        inc credit+2
-        bne @done
-        inc credit+3
-@done:  rts
+        add_credit #<(SAMPLE_CYCLES * 77), #>(SAMPLE_CYCLES * 77)
+        rts
 
 ; N clear when the stream's next sample is due (credit >= st_due, signed).
 stream_late:

@@ -330,6 +330,23 @@ init_psg:
 :
 .endmacro
 
+; Credit += the 16-bit amount `lo`, `hi` (two operands, addressing included), carried
+; into its upper bytes.
+.macro add_credit lo, hi
+        clc
+        lda credit
+        adc lo
+        sta credit
+        lda credit+1
+        adc hi
+        sta credit+1
+        bcc :+
+        inc credit+2
+        bne :+
+        inc credit+3
+:
+.endmacro
+
 ; The end of a handler that keeps its own account, in place of the main loop's:
 ; credit += its cycles from `table` (see run_units) by X, the count its run loop had
 ; left; then straight back to the main loop.

@@ -270,18 +270,8 @@ skipped_length:
 ; Credit += what the YM2612 writes passed over cost beyond other skipped commands.
 count_ym_skips:
         ldx ym_skips
-        clc
-        lda credit
-        adc ym_units,x
-        sta credit
-        lda credit+1
-        adc ym_units+RUN_LIMIT,x
-        sta credit+1
-        bcc @done
-        inc credit+2
-        bne @done
-        inc credit+3
-@done:  rts
+        add_credit {ym_units,x}, {ym_units+RUN_LIMIT,x}
+        rts
 
 ; Skips A bytes of the stream (at most 256).
 skip:   clc
