@@ -1,9 +1,20 @@
 ; Clock scaling: a chip's clock from the header in, the factor that turns its periods
 ; into the PSG's (3579545 Hz) out, and periods multiplied by such a factor.
 
+PSG_HZ = 3579545
+
 ; dividend = 3579545 x 65536 / the clock at header offset X (bits 0-29), rounded, as
-; a factor of 22 bits at most; 0 for the standard clock or none.
+; a factor of 22 bits at most; 0 for the standard clock or none. read_clock_of does the
+; same for the reference clock in clock_ref (a YM2612's, whose periods are worked out
+; for 7670453 Hz).
 read_clock:
+        lda #<PSG_HZ
+        sta clock_ref
+        lda #>PSG_HZ
+        sta clock_ref+1
+        lda #^PSG_HZ
+        sta clock_ref+2
+read_clock_of:
         stz dividend
         stz dividend+1
         stz dividend+2
@@ -21,17 +32,17 @@ read_clock:
         ora divisor+3
         beq @done
         lda divisor
-        cmp #$99
+        cmp clock_ref
         bne @scale
         lda divisor+1
-        cmp #$9E
+        cmp clock_ref+1
         bne @scale
         lda divisor+2
-        cmp #$36
+        cmp clock_ref+2
         bne @scale
         lda divisor+3
         beq @done
-@scale: ; dividend = 3579545 x 65536 + clock / 2, for rounding
+@scale: ; dividend = reference x 65536 + clock / 2, for rounding
         lda divisor+3
         lsr a
         sta dividend+3
@@ -48,13 +59,13 @@ read_clock:
         stz dividend+5
         clc
         lda dividend+2
-        adc #$99
+        adc clock_ref
         sta dividend+2
         lda dividend+3
-        adc #$9E
+        adc clock_ref+1
         sta dividend+3
         lda dividend+4
-        adc #$36
+        adc clock_ref+2
         sta dividend+4
         lda dividend+5
         adc #0

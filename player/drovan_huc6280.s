@@ -1,5 +1,6 @@
-; HuC6280 player for quorvel's HES files: the converted VGM image in, its SN76489 and
-; HuC6280 parts out on the PSG, each command at its own time to within a sample.
+; HuC6280 player for quorvel's HES files: the converted VGM image in, its SN76489,
+; HuC6280 and YM2612 parts out on the PSG, each command at its own time to within a
+; sample.
 ;
 ; Memory: logical 0x4000 (bank 1 of this image) holds the code and is entered at
 ; 0x4000; 0xE000 (bank 0) holds the tables and the CPU vectors. The converted image
@@ -8,7 +9,7 @@
 ;
 ; The parts: timing.s (the main loop, the timer, waits), stream.s (reading the image,
 ; banks, data blocks, the loop), clock.s (clock scaling), sn76489.s, huc6280.s,
-; ym2612.s and dac_stream.s (the chips).
+; ym2612.s, dac_stream.s and fm.s (the chips).
 
 .setcpu "huc6280"
 
@@ -71,7 +72,7 @@ bank_size: .res 3   ; the data bank's length
 wtotal:   .res 1    ; samples the 0x8n commands taken together wait
 merged:   .res 1    ; 0x8n commands taken with the first
 quota:    .res 1    ; samples after which no further 0x8n is taken
-spent:    .res 1    ; cycles of the commands taken, 8 a unit
+spent:    .res 1    ; cycles of the commands taken, 16 a unit
 pcm_outside: .res 1 ; nonzero when the last read fell outside the data bank
 st_on:    .res 1    ; nonzero while the DAC stream plays
 st_id:    .res 1    ; the stream set up for the YM2612's DAC (0xFF: none)
@@ -93,13 +94,20 @@ count:    .res 2
 dividend: .res 6    ; clock division: dividend, then quotient
 remain:   .res 5
 divisor:  .res 4
+clock_ref: .res 3   ; the clock a chip's periods are worked out for
+fm_on:    .res 1    ; 0xFF when the song has a YM2612
+fm_scale: .res 3    ; FM periods: 7670453 x 65536 / clock, 0 for that clock
+fm_tmp:   .res 4
+fm_val:   .res 1    ; the value of a YM2612 write being applied
+tick_due: .res 1    ; nonzero when the counter's step makes an FM tick
 
 ; Indexed by Y, which has no zero-page form for every instruction used: kept in RAM
 ; proper, since an absolute address below 0x100 would reach the I/O page instead.
 .segment "BSS"
 tone:     .res 6    ; SN76489 tone periods, low and high byte per channel
 huc_periods: .res 12 ; the log's periods, low and high byte per PSG channel
-owned:    .res 8    ; by channel select: nonzero once the HuC6280 log has taken it
+owned:    .res 8    ; by channel select: 0xFF once the HuC6280 log has taken it, 1
+                    ; while an FM channel sounds on it
 BSS_SIZE = 26
 
 ; An album's songs, filled in by quorvel-album: how many (0 in a single song's file,
@@ -146,6 +154,7 @@ init:
         sta first_bank
 @song:  cla                     ; the song's first bank, for its header
         jsr map_bank
+        jsr init_fm
         jsr read_header
         jsr init_psg
         jmp start_timer
@@ -241,6 +250,21 @@ read_header:
         beq @hucclock
         lda #DUCK
         sta duck
+        lda #$FF
+        sta fm_on
+        lda #<YM_HZ
+        sta clock_ref
+        lda #>YM_HZ
+        sta clock_ref+1
+        lda #^YM_HZ
+        sta clock_ref+2
+        ldx #$2C
+        jsr read_clock_of
+        ldx #2
+@ym:    lda dividend,x
+        sta fm_scale,x
+        dex
+        bpl @ym
 @hucclock:
         ; HuC6280: clock at 0xA4 where the header reaches that far. Bit 30 (a second
         ; chip) is ignored: only the first chip is played.
@@ -291,24 +315,9 @@ init_psg:
         sta PSG_BALANCE
         ldx #5
 @chan:  stx PSG_SELECT
-        lda #$40                ; off, DDA: the waveform index restarts
-        sta PSG_CONTROL
-        stz PSG_CONTROL
+        jsr sn_wave
         lda #$FF
         sta PSG_CHANBAL
-        ldy #0
-@wave:  lda #$1F
-        cpx #PERIODIC_CHANNEL
-        beq @pulse
-        cpy #16                 ; a square wave: 16 steps high, 16 low
-        bra @level
-@pulse: cpy #2                  ; the periodic noise: 2 steps high, 30 low
-@level: bcc @high
-        cla
-@high:  sta PSG_WAVE
-        iny
-        cpy #32
-        bne @wave
         stz PSG_NOISE
         stz PSG_FREQ_LO
         stz PSG_FREQ_HI
@@ -319,6 +328,36 @@ init_psg:
         stz PSG_LFO_FREQ
         stz PSG_LFO_CTRL
         jmp init_sn76489
+
+; The selected PSG channel X gets the SN76489's wave for it: a square, or on the
+; periodic noise's channel a pulse (2 steps high, 30 low).
+sn_wave:
+        lda #SQUARE_WAVE
+        cpx #PERIODIC_CHANNEL
+        bne load_wave
+        lda #PULSE_WAVE
+        ; fall through
+; The selected PSG channel gets wave A of `waves` (32 steps), written with the
+; channel off. Keeps X.
+load_wave:
+        phx
+        asl a
+        asl a
+        asl a
+        asl a
+        asl a
+        tax
+        lda #$40                ; off, DDA: the waveform index restarts
+        sta PSG_CONTROL
+        stz PSG_CONTROL
+        ldy #32
+@step:  lda waves,x
+        sta PSG_WAVE
+        inx
+        dey
+        bne @step
+        plx
+        rts
 
 ; A = next byte of the stream (the flags are not set from it); crosses into the next
 ; page, and at the end of the windows into the next bank.
@@ -409,3 +448,4 @@ init_psg:
 .include "huc6280.s"
 .include "ym2612.s"
 .include "dac_stream.s"
+.include "fm.s"

@@ -5,6 +5,8 @@
 
 NOISE_CHANNEL    = 4                    ; the first PSG channel with a noise mode
 PERIODIC_CHANNEL = 3
+SQUARE_WAVE      = 0                    ; in `waves`
+PULSE_WAVE       = 1
 
 .segment "TABLES"
 ; SN76489 attenuation (2 dB steps) to PSG volume (1.5 dB steps): 31 - round(4a/3).
@@ -258,6 +260,22 @@ periodic_rate:
         lda product+3
         sta PSG_FREQ_HI
 @done:  rts
+
+; The SN76489's sound back on PSG channel X once an FM channel has left it: its wave,
+; period and volume (the balance full); channel 5 goes back to the DAC.
+sn_restore:
+        cpx #DAC_CHANNEL
+        bne @sn
+        jmp dac_channel
+@sn:    stx PSG_SELECT
+        jsr sn_wave
+        lda #$FF
+        sta PSG_CHANBAL
+        cpx #PERIODIC_CHANNEL
+        bcs @noise
+        jsr update_tone
+        jmp update_volume
+@noise: jmp update_noise
 
 ; X = channel of the latch byte.
 latched_channel:

@@ -213,8 +213,10 @@ skip_command:
         lda operands,y
 ; The same with A bytes of the command to pass over.
 skip_run:
-        ldx #RUN_LIMIT
         stz ym_skips
+; The same with ym_skips YM2612 writes counted already.
+skip_counted:
+        ldx #RUN_LIMIT
 @skip:  clc
         adc ptr
         sta ptr
@@ -226,39 +228,39 @@ skip_run:
         bne @skip
 @done:  lda ym_skips
         beq @end
+        jsr read_soon
         phx
         jsr count_ym_skips
         plx
 @end:   end_run skip_run_units
 
-; A = the length of the command at ptr when it is passed over (its byte in Y), 0
-; when it is played. YM2612 writes count as passed over, but for the DAC's
-; registers; ym_skips counts them. Keeps X.
+; A = the length of the command at ptr when it is passed over, 0 when it is played.
+; YM2612 writes but the DAC's count as passed over, recorded for FM (ym_peek);
+; ym_skips counts them. Keeps X.
 skipped_length:
         lda (ptr)
         tay
         lda skip_lengths,y
         bne @done
         cpy #$52
-        beq @ym
+        beq @port0
         cpy #$53
         bne @played
-@ym:    lda ptr                 ; the register in the next page: left to the handler
-        cmp #$FF
-        beq @played
-        phy
-        ldy #1
+        lda ptr                 ; operands in the next page: left to the handler
+        cmp #$FE
+        bcs @played
+        bra @peek
+@port0: lda ptr
+        cmp #$FE
+        bcs @played
+        ldy #1                  ; registers FM does without: passed over quickly
         lda (ptr),y
-        ply
-        cpy #$53
-        beq @port1
-        cmp #$2A
-        beq @played
-        cmp #$2B
-        beq @played
-        bra @skipped
-@port1: cmp #$B6
-        beq @played
+        tay
+        lda ym_dest0,y
+        cmp #FM_NONE
+        beq @skipped
+@peek:  jsr ym_peek
+        bcs @played
 @skipped:
         inc ym_skips
         lda #3
@@ -270,7 +272,7 @@ skipped_length:
 ; Credit += what the YM2612 writes passed over cost beyond other skipped commands.
 count_ym_skips:
         ldx ym_skips
-        add_credit {ym_units,x}, {ym_units+RUN_LIMIT,x}
+        add_credit {ym_units,x}, {ym_units+RUN_LIMIT+1,x}
         rts
 
 ; Skips A bytes of the stream (at most 256).

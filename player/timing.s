@@ -19,11 +19,14 @@ SAMPLE_UNITS = 12500
 TIMER_STEPS  = 64                       ; the counter runs 63..0, 64 x 1024 cycles
 IDLE_CYCLES  = 61                       ; one pass of the idle loop below: 59 by the
                                         ; instruction timings, 61 as measured in libgme
-BURST        = 32
+BURST        = 32                       ; commands between readings of the timer, sooner
+                                        ; after long runs (read_soon)
+READ_CYCLES  = 16384                    ; by the count, cycles since the last step seen
+                                        ; after which the timer is read next
 MAX_AHEAD    = 2048                     ; cycles: more than the longest run between readings
 SKIP_CYCLES     = 165                   ; a skipped command, from the main loop back
 SKIP_RUN_CYCLES = 50                    ; each skipped command after it in a run
-YM_RUN_CYCLES   = 95                    ; the same for a YM2612 write
+YM_RUN_CYCLES   = 140                   ; the same for a YM2612 write
 HUC_CYCLES      = 230                   ; a HuC6280 write (registers 4-9), the same
 HUC_RUN_CYCLES  = 84                    ; each HuC6280 write after it in a run
 RUN_WAIT_CYCLES = 136                   ; a short wait that ends a run of HuC6280 writes
@@ -86,11 +89,12 @@ name:   .repeat RUN_LIMIT, N
         .endrepeat
 .endmacro
 run_units skip_run_units, SKIP_CYCLES, SKIP_RUN_CYCLES
-; What the YM2612 writes in a skip run cost beyond SKIP_RUN_CYCLES, by their count.
-ym_units: .repeat RUN_LIMIT, N
+; What the YM2612 writes in a skip run cost beyond SKIP_RUN_CYCLES, by their count
+; (the first command's own included).
+ym_units: .repeat RUN_LIMIT + 1, N
         .byte <(N * (YM_RUN_CYCLES - SKIP_RUN_CYCLES) * 77)
         .endrepeat
-        .repeat RUN_LIMIT, N
+        .repeat RUN_LIMIT + 1, N
         .byte >(N * (YM_RUN_CYCLES - SKIP_RUN_CYCLES) * 77)
         .endrepeat
 run_units huc_run_units, HUC_CYCLES, HUC_RUN_CYCLES
@@ -169,6 +173,10 @@ main:
 
 ; The counter has stepped from last_step to A: base moves on by the steps passed.
 @step:  tax
+        eor last_step           ; an FM tick when bits 4-5 change
+        and #FM_TICK_STEPS
+        and fm_on
+        sta tick_due
         sec
         lda last_step
         stx last_step
@@ -207,13 +215,28 @@ main:
         lda tmp+1
         cmp #>(MAX_AHEAD * 77)
         bcs @reset
-@held:  jmp main
+@held:  bra @tick
 @reset: ldx #3
 @copy:  lda base,x
         sta credit,x
         dex
         bpl @copy
-        jmp main
+@tick:  lda tick_due
+        beq @main
+        jsr fm_tick
+@main:  jmp main
+
+; After a long run of commands: when the cycles counted since the timer's last step
+; seen reach READ_CYCLES, the main loop reads the timer before the next command, so
+; that its 64 steps never come round unread. Keeps X.
+read_soon:
+        sec
+        lda credit+2
+        sbc base+2
+        cmp #^(READ_CYCLES * 77)
+        bcc @done
+        stz burst
+@done:  rts
 
 wait_short:                     ; 0x7n: n + 1 samples
         lda cmd

@@ -1,7 +1,7 @@
 ; YM2612 PCM: DAC writes (0x52 0x2A), DAC enable (0x52 0x2B), its pan (0x53 0xB6),
 ; PCM data blocks, seeks (0xE0) and write-and-wait commands (0x80-0x8F) in; the
-; samples on PSG channel 5 in DDA mode out, at 5 bits. Other YM2612 writes are
-; skipped (in the skip loop, see stream.s).
+; samples on PSG channel 5 in DDA mode out, at 5 bits. Other YM2612 writes are FM
+; (fm.s), recorded here and in the runs that take them (see stream.s).
 ;
 ; The data bank is the song's type 0x00 data blocks one after another; the player
 ; keeps a table of where each lies in the image and reads a byte by mapping its 8 KiB
@@ -19,7 +19,9 @@ LATE_UNITS  = $80000                    ; by 42 samples (1 ms) or more
 PCM_CYCLES  = 400                       ; an 0x8n, from the main loop back
 PCM_MERGE_CYCLES = 64                   ; each 0x8n taken with it
 SKIP_MERGE_CYCLES = 48                  ; each skipped command taken with it
-YM_MERGE_CYCLES = 80                    ; each YM2612 write taken with it
+YM_MERGE_CYCLES = 150                   ; each YM2612 write taken with it
+PCM_RUN_LIMIT = 32                      ; commands taken with an 0x8n at most
+SPENT_LIMIT = 240                       ; and cycles (3840)
 DAC_CYCLES  = 300                       ; a DAC write (0x52 0x2A), from the main loop back
 DAC_MERGE_CYCLES = 60                   ; each command taken with it
 
@@ -42,16 +44,16 @@ merge_kinds:
         .endrepeat
 ; What dac_run's commands cost, by the count X it had left.
         run_units dac_units, DAC_CYCLES, DAC_MERGE_CYCLES
-; n x 8 cycles in units, in three byte planes.
-eight_units:
+; n x 16 cycles in units, in three byte planes.
+sixteen_units:
         .repeat 256, N
-        .byte <(N * 8 * 77)
+        .byte <(N * 16 * 77)
         .endrepeat
         .repeat 256, N
-        .byte >(N * 8 * 77)
+        .byte >(N * 16 * 77)
         .endrepeat
         .repeat 256, N
-        .byte ^(N * 8 * 77)
+        .byte ^(N * 16 * 77)
         .endrepeat
 
 .segment "BSS"
@@ -62,15 +64,15 @@ blk_size:  .res 3 * MAX_BLOCKS          ; its length (entries from `blocks` on a
 .segment "CODE"
 
 ; 0x52 rr dd: the DAC's sample and switch are played; any other register is
-; skipped, with the skipped commands after it.
+; recorded for FM, and the commands after it taken as a skip run.
 ym_port0:
         next_byte
         cmp #$2A
         beq @sample
         cmp #$2B
         beq @switch
-        lda #1
-        jmp skip_run
+        ldx #0
+        jmp ym_fm
 @sample:
         jmp dac_run
 @switch:
@@ -78,14 +80,23 @@ ym_port0:
         and #$80
         sta dac_on
         ; fall through
-; Channel 5 follows the DAC's switch and pan.
+; Channel 5 follows the DAC's switch and pan. The DAC takes it from FM channel 6,
+; which is silent while the DAC is on; switched off, it leaves FM channel 6 playing.
 dac_channel:
         lda owned+DAC_CHANNEL
-        bne @done
+        bmi @done               ; the log's
+        ldx dac_on
+        bne @take
+        cmp #1
+        beq @done               ; FM channel 6's
         ldx #DAC_CHANNEL
         stx PSG_SELECT
-        lda dac_on
-        beq @off
+        bra @off
+@take:  stz owned+DAC_CHANNEL
+        lda #$FF
+        sta fm_wave+DAC_CHANNEL
+        ldx #DAC_CHANNEL
+        stx PSG_SELECT
         lda dac_pan
         sta PSG_CHANBAL
         lda #$C0 | DAC_VOLUME   ; on, DDA
@@ -98,14 +109,16 @@ dac_channel:
         sta PSG_SELECT
 @done:  rts
 
-; 0x53 rr dd: the pan of channel 6 (0xB6) is the DAC's; the rest is skipped.
+; 0x53 rr dd: the pan of channel 6 (0xB6) is the DAC's and FM channel 6's; the rest
+; is recorded for FM.
 ym_port1:
         next_byte
         cmp #$B6
         beq @pan
-        lda #1
-        jmp skip_run
+        ldx #3
+        bra ym_fm
 @pan:   next_byte
+        sta fm_pan+DAC_CHANNEL
         tax
         cla
         cpx #$80                ; bit 7: left
@@ -119,6 +132,22 @@ ym_port1:
         ora #$0F
         sta dac_pan
 @set:   jmp dac_channel
+
+; An FM write to register A of port X (0 or 3): applied, and the commands after it
+; taken as a skip run, in which it counts as one of the YM2612 writes.
+ym_fm:  tay
+        lda ym_dest0,y
+        cpx #0
+        beq @port0
+        lda ym_dest1,y
+@port0: pha
+        next_byte
+        ply
+        jsr ym_apply
+        lda #1
+        sta ym_skips
+        cla
+        jmp skip_counted
 
 ; The DAC's sample A (8 bits, 0x80 silent) on channel 5, while the DAC is on. Keeps X.
 dac_write:
@@ -137,13 +166,13 @@ dac_write:
 @done:  rts
 
 ; 0x8n: the next byte of the data bank to the DAC, then n samples. The commands right
-; after it are taken with it: skipped commands (other YM2612 writes above all), which
-; take no time, and further 0x8n while it covers fewer than `quota` samples (their
+; after it are taken with it: skipped commands and FM writes (ym_peek), which take no
+; time, and further 0x8n while it covers fewer than `quota` samples (their
 ; bytes passed over, their waits added). So the DAC plays one sample in PCM_SAMPLES
 ; or more (14.7 kHz at most), and a faster stream costs little more. When the player
 ; is 1 ms behind or more (a dense stream among many FM writes), it plays one in
 ; PCM_SAMPLES_LATE until it has caught up, so the song keeps its time. Keeps its own
-; account of cycles (`spent`, in 8-cycle units).
+; account of cycles (`spent`, in 16-cycle units).
 pcm_wait:
         lda #PCM_SAMPLES
         ldx credit+3
@@ -159,9 +188,9 @@ pcm_wait:
         jsr pcm_byte            ; the sample to play
         sta tmp+3
         stz merged
-        lda #PCM_CYCLES / 8
+        lda #PCM_CYCLES / 16
         sta spent
-        ldx #RUN_LIMIT          ; the timer must be read now and then
+        ldx #PCM_RUN_LIMIT      ; the timer must be read now and then
 @next:  dex
         beq @play
         lda (ptr)
@@ -171,7 +200,7 @@ pcm_wait:
         beq @play
         cmp #$40
         bcs @ym
-        ldy #SKIP_MERGE_CYCLES / 8
+        ldy #SKIP_MERGE_CYCLES / 16
 @skip:  clc                     ; A bytes of a skipped command
         adc ptr
         sta ptr
@@ -181,23 +210,16 @@ pcm_wait:
         clc
         adc spent
         sta spent
-        bra @next
-@ym:    ldy ptr                 ; the register in the next page: left to the handler
-        cpy #$FF
-        beq @play
-        ldy #1
-        lsr a                   ; carry: port 1
-        lda (ptr),y
-        bcs @port1
-        cmp #$2A
-        beq @play
-        cmp #$2B
-        beq @play
-        bra @fm
-@port1: cmp #$B6
-        beq @play
-@fm:    lda #3
-        ldy #YM_MERGE_CYCLES / 8
+        cmp #SPENT_LIMIT
+        bcc @next
+        bra @play
+@ym:    ldy ptr                 ; operands in the next page: left to the handler
+        cpy #$FE
+        bcs @play
+        jsr ym_peek             ; an FM write: taken with the 0x8n
+        bcs @play
+        lda #3
+        ldy #YM_MERGE_CYCLES / 16
         bra @skip
 @pcm:   ldy wtotal              ; another 0x8n while fewer than the quota
         cpy quota
@@ -210,11 +232,13 @@ pcm_wait:
         inc ptr
         bne @taken
         jsr next_page
-@taken: lda #PCM_MERGE_CYCLES / 8
+@taken: lda #PCM_MERGE_CYCLES / 16
         clc
         adc spent
         sta spent
-        bra @next
+        cmp #SPENT_LIMIT
+        bcc @next
+        bra @play
 @play:  lda merged              ; the bytes of the 0x8n taken: passed over
         beq @dac
         jsr pcm_pass
@@ -225,17 +249,18 @@ pcm_wait:
         ldx spent               ; the account, in place of the main loop's
         clc
         lda credit
-        adc eight_units,x
+        adc sixteen_units,x
         sta credit
         lda credit+1
-        adc eight_units+256,x
+        adc sixteen_units+256,x
         sta credit+1
         lda credit+2
-        adc eight_units+512,x
+        adc sixteen_units+512,x
         sta credit+2
         bcc @back
         inc credit+3
-@back:  pla                     ; the main loop's return address
+@back:  jsr read_soon
+        pla                     ; the main loop's return address
         pla
         jmp main
 
@@ -318,8 +343,9 @@ dac_run:
         bcs @play
         lda #3
         bra @pass
-@fm:    cmp #$2B
-        beq @play
+@fm:    jsr ym_peek             ; an FM write: taken with the sample, and the
+        bcs @play               ; timer read after the run
+        stz burst
         lda #3
         bra @pass
 @other: lda merge_kinds,y       ; a command skipped anyway (not 0x8n, not 0x53)

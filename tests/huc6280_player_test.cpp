@@ -225,10 +225,11 @@ TEST(HucPlayer, WritesRunWithinTwoSamplesOfTheirTime)
     std::vector<std::vector<double>> solo;
     for (unsigned c = 0; c < 6; ++c) solo.push_back(renderChannel(hes, song.seconds, c));
 
-    // Each step's position in the render, the first looked for across the HES's start.
+    // Each step's position in the render, the first (a step from silence) looked for
+    // across the HES's start, which moves with the player's setup time.
     std::vector<double> at(song.onsets.size());
     const auto& [first, firstChannel] = song.onsets.front();
-    at[0] = stepAt(solo[firstChannel], static_cast<long>(first) + 1500, 1500);
+    at[0] = onsetAt(solo[firstChannel], static_cast<long>(first) + 1500, 1500);
     ASSERT_GT(at[0], static_cast<double>(first));
     const std::size_t afterBurst = song.onsets.size() - 2; // right after 200 writes with no wait
     for (std::size_t k = 1; k < at.size(); ++k) {

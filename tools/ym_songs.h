@@ -1,6 +1,8 @@
-// YM2612 PCM test songs of our own for the player: drums through write-and-wait
+// YM2612 test songs of our own for the player: PCM drums through write-and-wait
 // commands, through DAC writes and through DAC streams, a dense stream among FM
-// writes, each a VGM image in memory. Used by the player tests and make_example.
+// writes, and FM voices (every algorithm in every block, a melody, vibrato, channel 3
+// special mode, a six-channel chord, stereo), each a VGM image in memory. Used by the
+// player tests and make_example.
 #pragma once
 
 #include <cmath>
@@ -178,6 +180,155 @@ inline Song seekBeyond()
     v.commands({0xE0, 0xFF, 0xFF, 0xFF, 0x7F}); // far beyond anything
     for (int i = 0; i < 5000; ++i) v.commands({0x82});
     return {"seek-beyond", v.finish("seek-beyond"), 0.5};
+}
+
+// An FM instrument: algorithm, feedback, the total level of each operator (S1, S2,
+// S3, S4 as the chip numbers them), envelope rates and levels, multiple, pan.
+struct FmVoice {
+    unsigned algorithm = 0, feedback = 0;
+    unsigned level[4] = {40, 40, 40, 0};
+    unsigned attack = 31, decay = 8, sustain = 3, decay2 = 2, release = 6, multiple = 1;
+    unsigned pan = 0xC0;
+};
+
+// The write of `value` to register `reg` of FM channel `channel` (0-5).
+inline void fmWrite(VgmBuilder& v, unsigned channel, unsigned reg, unsigned value)
+{
+    v.commands({u8(channel < 3 ? 0x52 : 0x53), u8(reg + channel % 3), u8(value)});
+}
+
+inline void fmInstrument(VgmBuilder& v, unsigned channel, const FmVoice& voice)
+{
+    static constexpr unsigned kSlot[4] = {0, 8, 4, 12}; // S1, S2, S3, S4 in register order
+    for (unsigned op = 0; op < 4; ++op) {
+        fmWrite(v, channel, 0x30 + kSlot[op], voice.multiple);
+        fmWrite(v, channel, 0x40 + kSlot[op], voice.level[op]);
+        fmWrite(v, channel, 0x50 + kSlot[op], voice.attack);
+        fmWrite(v, channel, 0x60 + kSlot[op], voice.decay);
+        fmWrite(v, channel, 0x70 + kSlot[op], voice.decay2);
+        fmWrite(v, channel, 0x80 + kSlot[op], voice.sustain << 4 | voice.release);
+        fmWrite(v, channel, 0x90 + kSlot[op], 0);
+    }
+    fmWrite(v, channel, 0xB0, voice.feedback << 3 | voice.algorithm);
+    fmWrite(v, channel, 0xB4, voice.pan);
+}
+
+inline std::uint8_t fmKeyCode(unsigned channel) { return u8(channel % 3 + (channel < 3 ? 0 : 4)); }
+
+inline void fmFrequency(VgmBuilder& v, unsigned channel, unsigned fnum, unsigned block)
+{
+    fmWrite(v, channel, 0xA4, block << 3 | fnum >> 8);
+    fmWrite(v, channel, 0xA0, fnum & 0xFF);
+}
+
+inline void fmKey(VgmBuilder& v, unsigned channel, bool on)
+{
+    v.commands({0x52, 0x28, u8((on ? 0xF0 : 0x00) | fmKeyCode(channel))});
+}
+
+// The F-number and block of `hz` (the block that keeps the F-number below 2048).
+inline std::pair<unsigned, unsigned> fmPitch(double hz)
+{
+    for (unsigned block = 0; block < 8; ++block) {
+        const double fnum = hz * 144 * (1 << 21) / kYmClock / (1 << block);
+        if (fnum < 2047.5) return {static_cast<unsigned>(std::lround(fnum)), block};
+    }
+    return {2047, 7};
+}
+
+// Every algorithm holding notes in all eight blocks, each on its own channel (the
+// algorithm number modulo 6), with modulators from faint to deep.
+inline Song fmAlgorithms()
+{
+    VgmBuilder v = ymStart();
+    for (unsigned algorithm = 0; algorithm < 8; ++algorithm) {
+        const unsigned channel = algorithm % 6;
+        FmVoice voice;
+        voice.algorithm = algorithm;
+        voice.feedback = algorithm % 4 * 2;
+        const unsigned depth = 24 + 8 * (algorithm % 4); // the modulators' level
+        voice.level[0] = depth;
+        voice.level[1] = algorithm >= 4 ? 8 : depth;
+        voice.level[2] = algorithm >= 5 ? 12 : depth + 6;
+        voice.level[3] = 4;
+        voice.sustain = 2;
+        voice.decay = 6;
+        fmInstrument(v, channel, voice);
+        for (unsigned block = 0; block < 8; ++block) {
+            fmFrequency(v, channel, block < 4 ? 1200 : 600, block); // 30.5 Hz to 1.95 kHz
+            fmKey(v, channel, true);
+            v.wait(13230); // 0.3 s
+            fmKey(v, channel, false);
+            v.wait(2205);
+        }
+    }
+    return {"fm-algorithms", v.finish("fm-algorithms"), 8 * 8 * 15435 / 44100.0};
+}
+
+// A melody with key-off releases on channel 1, a held note with vibrato on channel 2,
+// channel 3 in special mode (the other operators' frequencies set elsewhere, and
+// they silent), a bass on channel 4 panned left, a chord of all six channels, the DAC
+// off: what a song's FM part does.
+inline Song fmSong()
+{
+    VgmBuilder v = ymStart();
+    FmVoice lead;
+    lead.algorithm = 4;
+    lead.level[0] = 30, lead.level[1] = 6, lead.level[2] = 34, lead.level[3] = 6;
+    lead.release = 5;
+    FmVoice pad;
+    pad.algorithm = 7;
+    pad.level[0] = pad.level[1] = pad.level[2] = pad.level[3] = 14;
+    pad.attack = 24, pad.decay = 2, pad.sustain = 1, pad.release = 4;
+    FmVoice bass;
+    bass.algorithm = 0, bass.feedback = 5;
+    bass.level[0] = 24, bass.level[1] = 30, bass.level[2] = 28, bass.level[3] = 2;
+    bass.decay = 10, bass.sustain = 6, bass.release = 8, bass.pan = 0x80;
+    for (unsigned c = 0; c < 6; ++c) fmInstrument(v, c, c == 3 ? bass : c == 0 ? lead : pad);
+    const auto note = [&](unsigned c, int midi) {
+        const auto [fnum, block] = fmPitch(midiHz(midi));
+        fmFrequency(v, c, fnum, block);
+        fmKey(v, c, true);
+    };
+    // Melody and bass.
+    const int melody[] = {72, 74, 76, 77, 79, 77, 76, 74, 72, 67, 69, 71};
+    for (std::size_t i = 0; i < 12; ++i) {
+        note(0, melody[i]);
+        if (i % 2 == 0) note(3, 36 + static_cast<int>(i % 4) * 2 + (i >= 8 ? 7 : 0));
+        v.wait(8820); // 0.2 s
+        fmKey(v, 0, false);
+        if (i % 2 == 1) fmKey(v, 3, false);
+        v.wait(2205);
+    }
+    // Vibrato on channel 2: the F-number swings 1% every 10 ms.
+    const auto [fnum, block] = fmPitch(midiHz(64));
+    fmFrequency(v, 1, fnum, block);
+    fmKey(v, 1, true);
+    for (int i = 0; i < 100; ++i) {
+        fmFrequency(v, 1, static_cast<unsigned>(std::lround(fnum * (1 + 0.01 * std::sin(i * 0.6)))), block);
+        v.wait(441);
+    }
+    fmKey(v, 1, false);
+    v.wait(4410);
+    // Channel 3 in special mode: operators 1-3 at other frequencies; the note is
+    // operator 4's (0xA2/0xA6).
+    v.commands({0x52, 0x27, 0x40});
+    for (unsigned r : {0xA8u, 0xA9u, 0xAAu}) {
+        v.commands({0x52, u8(r + 4), 0x22, 0x52, u8(r), 0x80});
+    }
+    for (unsigned slot : {0u, 4u, 8u}) fmWrite(v, 2, 0x40 + slot, 127); // operator 4 alone
+    note(2, 69);
+    v.wait(22050);
+    fmKey(v, 2, false);
+    v.commands({0x52, 0x27, 0x00});
+    v.wait(4410);
+    // A chord on all six channels.
+    const int chord[] = {60, 64, 67, 72, 76, 79};
+    for (unsigned c = 0; c < 6; ++c) note(c, chord[c]);
+    v.wait(44100);
+    for (unsigned c = 0; c < 6; ++c) fmKey(v, c, false);
+    v.wait(11025);
+    return {"fm-song", v.finish("fm-song"), 262395 / 44100.0};
 }
 
 } // namespace quorvel::songs
