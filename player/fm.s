@@ -249,7 +249,7 @@ fm_take:
 
 ; A = the wave for channel X: by how deep the modulators modulate, that is by the
 ; lowest total level among them (the loudest), a sine for none or faint ones (from
-; 30 dB down), waves of the FM formula at indices 0.9, 1.8 and 3 for louder ones. An
+; 30 dB down), waves of the FM formula at indices 0.7, 1.1 and 3 for louder ones. An
 ; additive voice (algorithm 7) with strong feedback plays as lightly modulated.
 fm_timbre:
         lda fm_alg,x

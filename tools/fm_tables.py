@@ -99,7 +99,7 @@ def main():
     out.append("waves:")
     square = [31] * 16 + [0] * 16
     pulse = [31] * 2 + [0] * 30
-    for w in [square, pulse] + [wave(b) for b in (0.0, 0.9, 1.8, 3.0)]:
+    for w in [square, pulse] + [wave(b) for b in (0.0, 0.7, 1.1, 3.0)]:
         out.append("        .byte " + ", ".join(str(v) for v in w[:16]))
         out.append("        .byte " + ", ".join(str(v) for v in w[16:]))
     sys.stdout.write("\n".join(out) + "\n")
