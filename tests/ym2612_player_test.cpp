@@ -123,12 +123,26 @@ TEST(DacStreams, StartStopLoopAndPitchAsCommanded)
     EXPECT_GE(off, 100u);
 }
 
-TEST(DensePcm, PsgKeepsItsTimeForAMinute)
+// A minute of dense commands: a 22 kHz PCM stream with FM writes every 4 samples
+// (the PSG timed, each change of note within 2 ms of its place), and a dense FM log
+// with 11 kHz PCM (FM channel 1 timed by its loud notes' key-ons, within 2 ms and the
+// FM part's 2.29 ms tick; the fall into a quiet note is a release into an attack,
+// which the chips shape differently). No drift.
+struct DenseSong {
+    songs::Song song;
+    const char* vgmVoice;
+    bool keyOnsOnly;
+    double withinMs;
+};
+
+class Dense : public ::testing::TestWithParam<DenseSong> {};
+
+TEST_P(Dense, KeepsItsTimeForAMinute)
 {
-    const songs::Song song = songs::densePcm();
+    const songs::Song& song = GetParam().song;
     ScratchDir dir;
     const std::string name = convertSong(dir, song);
-    const std::vector<double> vgm = voice(dir / (name + ".vgm"), song.seconds, "PSG");
+    const std::vector<double> vgm = voice(dir / (name + ".vgm"), song.seconds, GetParam().vgmVoice);
     const std::vector<double> hes = voice(dir / (name + ".hes"), song.seconds + 0.2, "Wave 1");
     // Each second's note onset in both renders (a new pitch and level every second);
     // the HES may start later and run at libgme's own rate, but must not fall behind
@@ -145,7 +159,7 @@ TEST(DensePcm, PsgKeepsItsTimeForAMinute)
         return -1L;
     };
     std::vector<double> x, y;
-    for (int second = 1; second < 60; ++second) {
+    for (int second = 1; second < 60; second += GetParam().keyOnsOnly ? 2 : 1) {
         const long want = change(vgm, second * 44100 - 1500);
         const long got = change(hes, second * 44100 - 1500);
         ASSERT_GE(want, 0);
@@ -159,10 +173,15 @@ TEST(DensePcm, PsgKeepsItsTimeForAMinute)
     const double rate = (n * sxy - sx * sy) / (n * sxx - sx * sx), lag = (sy - rate * sx) / n;
     double worst = 0;
     for (std::size_t k = 0; k < x.size(); ++k) worst = std::max(worst, std::fabs(y[k] - lag - rate * x[k]));
-    std::cout << "time scale " << rate << ", worst onset off the line " << worst / kRenderRate * 1000 << " ms\n";
+    std::cout << name << ": time scale " << rate << ", worst onset off the line " << worst / kRenderRate * 1000 << " ms\n";
     EXPECT_NEAR(rate, 1.0, 0.0015);
-    EXPECT_LT(worst / kRenderRate, 0.002);
+    EXPECT_LT(worst / kRenderRate * 1000, GetParam().withinMs);
 }
+
+INSTANTIATE_TEST_SUITE_P(Songs, Dense,
+                         ::testing::Values(DenseSong{songs::densePcm(), "PSG", false, 2.0},
+                                           DenseSong{songs::denseFm(), "FM 1", true, 4.3}),
+                         [](const auto& info) { return info.index == 0 ? "PcmAmongFmWrites" : "FmLogWithPcm"; });
 
 // The pan bits of channel 6 (0xB6) steer the DAC: left, then right.
 TEST(DacPan, FollowsTheChannelSixPan)

@@ -189,7 +189,7 @@ int main(int argc, char** argv)
              {quorvel::songs::periodic(16), quorvel::songs::periodic(15), quorvel::songs::pcmDrums(false),
               quorvel::songs::pcmDrums(true), quorvel::songs::dacStreams().song, quorvel::songs::densePcm(),
               quorvel::songs::seekBeyond(), quorvel::songs::dacPan(), quorvel::songs::fmAlgorithms(),
-              quorvel::songs::fmSong()}) {
+              quorvel::songs::fmSong(), quorvel::songs::fmFullSong(), quorvel::songs::denseFm()}) {
             ok = writeFile(std::string(argv[2]) + "/" + song.name + ".vgm", song.vgm) && ok;
         }
         for (const quorvel::songs::HucSong& song : quorvel::songs::hucSongs()) {

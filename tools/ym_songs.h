@@ -331,4 +331,116 @@ inline Song fmSong()
     return {"fm-song", v.finish("fm-song"), 262395 / 44100.0};
 }
 
+// A whole song: a lead, two pad voices, a bass, an arpeggio and a counter-melody on the
+// six FM channels, the last until the DAC takes over at 4 s with drums from the data
+// bank, and the SN76489 with a melody and hi-hats, 8 s at 120 beats a minute.
+inline Song fmFullSong()
+{
+    VgmBuilder v = ymStart();
+    const Bytes kick = drumSound(2756, 90, 11025), snare = drumSound(2756, 700, 11025); // a quarter second each
+    Bytes drums = kick;
+    drums.insert(drums.end(), snare.begin(), snare.end());
+    v.dataBlock(0x00, drums);
+    FmVoice lead;
+    lead.algorithm = 4;
+    lead.level[0] = 32, lead.level[1] = 6, lead.level[2] = 36, lead.level[3] = 6;
+    FmVoice pad;
+    pad.algorithm = 7;
+    pad.level[0] = pad.level[1] = pad.level[2] = pad.level[3] = 20;
+    pad.attack = 26, pad.decay = 2, pad.sustain = 1, pad.release = 5;
+    FmVoice bass;
+    bass.algorithm = 0, bass.feedback = 4;
+    bass.level[0] = 30, bass.level[1] = 34, bass.level[2] = 32, bass.level[3] = 2;
+    bass.decay = 10, bass.sustain = 5, bass.release = 8;
+    FmVoice pluck;
+    pluck.algorithm = 5;
+    pluck.level[0] = 40, pluck.level[1] = 14, pluck.level[2] = 14, pluck.level[3] = 14;
+    pluck.decay = 14, pluck.sustain = 8, pluck.release = 9;
+    const FmVoice voices[6] = {lead, pad, pad, bass, pluck, lead};
+    for (unsigned c = 0; c < 6; ++c) fmInstrument(v, c, voices[c]);
+    const auto note = [&](unsigned c, int midi) {
+        const auto [fnum, block] = fmPitch(midiHz(midi));
+        fmFrequency(v, c, fnum, block);
+        fmKey(v, c, true);
+    };
+    const int roots[4] = {57, 53, 48, 55}; // A minor, F, C, G
+    const int melody[16] = {76, 74, 72, 71, 72, 74, 76, 79, 77, 76, 74, 72, 71, 72, 74, 71};
+    constexpr std::uint32_t kHalfBeat = 5512;
+    bool dac = false;
+    for (int beat = 0; beat < 32; ++beat) {
+        const int root = roots[beat / 8 % 4];
+        if (beat % 8 == 0) note(1, root + 12), note(2, root + 16);
+        if (beat % 2 == 0) note(0, melody[beat / 2]);
+        note(3, root - 12);
+        note(4, root + 24 + (beat % 4) * 3);
+        if (!dac && beat % 4 == 0) note(5, root + 19);
+        if (beat % 2 == 0) tone(v, 2, melody[(beat / 2 + 3) % 16] - 12, 3);
+        if (beat == 16) {
+            fmKey(v, 5, false);
+            v.commands({0x52, 0x2B, 0x80});
+            dac = true;
+        }
+        for (int half = 0; half < 2; ++half) {
+            if (dac) {
+                if (half == 0) {
+                    const std::uint32_t at = beat % 2 ? static_cast<std::uint32_t>(kick.size()) : 0;
+                    v.commands({0xE0, le(at, 0), le(at, 1), le(at, 2), le(at, 3)});
+                }
+                for (std::uint32_t n = 0; n < kHalfBeat / 4; ++n) v.commands({0x84});
+            } else {
+                v.wait(kHalfBeat);
+            }
+            if (half == 0) {
+                fmKey(v, 3, false);
+                fmKey(v, 4, false);
+                if (beat % 2 == 1) fmKey(v, 0, false);
+                if (beat % 8 == 5) fmKey(v, 1, false), fmKey(v, 2, false);
+                if (!dac && beat % 4 == 2) fmKey(v, 5, false);
+                v.commands({0x50, 0xE4, 0x50, 0xF4}); // a hi-hat: white noise
+            } else {
+                v.commands({0x50, 0xFF, 0x50, 0xDF}); // the hi-hat and the PSG melody end
+            }
+        }
+    }
+    return {"fm-full", v.finish("fm-full"), 32 * 2 * 5512 / 44100.0};
+}
+
+// A minute of what a dense Mega Drive log does: every frame (735 samples) all six
+// channels' instruments written again and their frequencies set (180 FM writes), an
+// 11 kHz 0x8n stream from the data bank through the frame, and a key-on on channel 1
+// every second, quiet and loud in turn, to time the player by. `writes` FM writes a
+// frame in all (180 or more).
+inline Song denseFm(unsigned writes = 180)
+{
+    VgmBuilder v = ymStart();
+    v.dataBlock(0x00, drumSound(44100, 300, 11025));
+    v.commands({0x52, 0x2B, 0x80});
+    FmVoice voice;
+    voice.algorithm = 4;
+    voice.level[0] = 30, voice.level[1] = 8, voice.level[2] = 34, voice.level[3] = 8;
+    voice.decay = 0, voice.sustain = 0, voice.decay2 = 0;
+    v.loopHere(); // two seconds, played thirty times
+    for (int second = 0; second < 2; ++second) {
+        voice.level[1] = voice.level[3] = second == 0 ? 30 : 8; // quiet, then loud
+        fmKey(v, 0, false);
+        v.commands({0xE0, 0, 0, 0, 0});
+        for (int frame = 0; frame < 60; ++frame) {
+            unsigned written = 0;
+            for (unsigned c = 0; c < 6; ++c) {
+                fmInstrument(v, c, voice); // 30 writes
+                written += 30;
+            }
+            for (unsigned extra = written; extra < writes; ++extra) fmWrite(v, extra % 6, 0x40, voice.level[0]);
+            if (frame == 0) {
+                const auto [fnum, block] = fmPitch(second == 0 ? 440.0 : 330.0);
+                fmFrequency(v, 0, fnum, block);
+                fmKey(v, 0, true);
+            }
+            for (int n = 0; n < 735 / 4; ++n) v.commands({0x84});
+            v.wait(735 - 735 / 4 * 4);
+        }
+    }
+    return {"dense-fm", v.finish("dense-fm"), 60.0};
+}
+
 } // namespace quorvel::songs
