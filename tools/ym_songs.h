@@ -236,6 +236,14 @@ inline std::pair<unsigned, unsigned> fmPitch(double hz)
     return {2047, 7};
 }
 
+// Key-on of MIDI note `midi` on FM channel `channel`.
+inline void fmNote(VgmBuilder& v, unsigned channel, int midi)
+{
+    const auto [fnum, block] = fmPitch(midiHz(midi));
+    fmFrequency(v, channel, fnum, block);
+    fmKey(v, channel, true);
+}
+
 // Every algorithm holding notes in all eight blocks, each on its own channel (the
 // algorithm number modulo 6), with modulators from faint to deep.
 inline Song fmAlgorithms()
@@ -285,16 +293,11 @@ inline Song fmSong()
     bass.level[0] = 24, bass.level[1] = 30, bass.level[2] = 28, bass.level[3] = 2;
     bass.decay = 10, bass.sustain = 6, bass.release = 8, bass.pan = 0x80;
     for (unsigned c = 0; c < 6; ++c) fmInstrument(v, c, c == 3 ? bass : c == 0 ? lead : pad);
-    const auto note = [&](unsigned c, int midi) {
-        const auto [fnum, block] = fmPitch(midiHz(midi));
-        fmFrequency(v, c, fnum, block);
-        fmKey(v, c, true);
-    };
     // Melody and bass.
     const int melody[] = {72, 74, 76, 77, 79, 77, 76, 74, 72, 67, 69, 71};
     for (std::size_t i = 0; i < 12; ++i) {
-        note(0, melody[i]);
-        if (i % 2 == 0) note(3, 36 + static_cast<int>(i % 4) * 2 + (i >= 8 ? 7 : 0));
+        fmNote(v, 0, melody[i]);
+        if (i % 2 == 0) fmNote(v, 3, 36 + static_cast<int>(i % 4) * 2 + (i >= 8 ? 7 : 0));
         v.wait(8820); // 0.2 s
         fmKey(v, 0, false);
         if (i % 2 == 1) fmKey(v, 3, false);
@@ -317,14 +320,14 @@ inline Song fmSong()
         v.commands({0x52, u8(r + 4), 0x22, 0x52, u8(r), 0x80});
     }
     for (unsigned slot : {0u, 4u, 8u}) fmWrite(v, 2, 0x40 + slot, 127); // operator 4 alone
-    note(2, 69);
+    fmNote(v, 2, 69);
     v.wait(22050);
     fmKey(v, 2, false);
     v.commands({0x52, 0x27, 0x00});
     v.wait(4410);
     // A chord on all six channels.
     const int chord[] = {60, 64, 67, 72, 76, 79};
-    for (unsigned c = 0; c < 6; ++c) note(c, chord[c]);
+    for (unsigned c = 0; c < 6; ++c) fmNote(v, c, chord[c]);
     v.wait(44100);
     for (unsigned c = 0; c < 6; ++c) fmKey(v, c, false);
     v.wait(11025);
@@ -358,22 +361,17 @@ inline Song fmFullSong()
     pluck.decay = 14, pluck.sustain = 8, pluck.release = 9;
     const FmVoice voices[6] = {lead, pad, pad, bass, pluck, lead};
     for (unsigned c = 0; c < 6; ++c) fmInstrument(v, c, voices[c]);
-    const auto note = [&](unsigned c, int midi) {
-        const auto [fnum, block] = fmPitch(midiHz(midi));
-        fmFrequency(v, c, fnum, block);
-        fmKey(v, c, true);
-    };
     const int roots[4] = {57, 53, 48, 55}; // A minor, F, C, G
     const int melody[16] = {76, 74, 72, 71, 72, 74, 76, 79, 77, 76, 74, 72, 71, 72, 74, 71};
     constexpr std::uint32_t kHalfBeat = 5512;
     bool dac = false;
     for (int beat = 0; beat < 32; ++beat) {
         const int root = roots[beat / 8 % 4];
-        if (beat % 8 == 0) note(1, root + 12), note(2, root + 16);
-        if (beat % 2 == 0) note(0, melody[beat / 2]);
-        note(3, root - 12);
-        note(4, root + 24 + (beat % 4) * 3);
-        if (!dac && beat % 4 == 0) note(5, root + 19);
+        if (beat % 8 == 0) fmNote(v, 1, root + 12), fmNote(v, 2, root + 16);
+        if (beat % 2 == 0) fmNote(v, 0, melody[beat / 2]);
+        fmNote(v, 3, root - 12);
+        fmNote(v, 4, root + 24 + (beat % 4) * 3);
+        if (!dac && beat % 4 == 0) fmNote(v, 5, root + 19);
         if (beat % 2 == 0) tone(v, 2, melody[(beat / 2 + 3) % 16] - 12, 3);
         if (beat == 16) {
             fmKey(v, 5, false);
