@@ -1,7 +1,8 @@
 // Example generator: writes the bundled demo tune, our own eight-second loop for
 // SN76489 and YM2612 with a PCM drum, as OUTDIR/demo.vgm and OUTDIR/demo.vgz;
 // with --seeds DIR, the fuzzer's seed corpus; with --songs DIR, the player's test
-// songs; with --large DIR [MiB], benchmark inputs.
+// songs; with --large DIR [MiB], benchmark inputs; with --random DIR COUNT [SEED],
+// random inputs of every kind for checking two builds against each other.
 #include <zlib.h>
 
 #include <cmath>
@@ -175,6 +176,117 @@ bool writeLarge(const std::string& dir, std::size_t size)
            writeFile(dir + "/blocks.vgm", blocksVgm) && writeGzip(dir + "/blocks.vgz", blocksVgm, "wb6");
 }
 
+
+// Gzip bytes of `data` in memory (one member).
+Bytes gzipBytes(const Bytes& data, int level)
+{
+    z_stream z{};
+    deflateInit2(&z, level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    Bytes out(deflateBound(&z, static_cast<uLong>(data.size())) + 64);
+    z.next_in = const_cast<Bytef*>(data.data());
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+// `count` random inputs for checking two builds against each other, of every kind the
+// converter meets: header versions and sizes, loops at commands, inside them and past
+// the end, every command family with its operands, waits to fold, data blocks (some
+// illegal), streams cut or without 0x66, tails; plain, gzip (levels, several members,
+// bytes after them), gzip cut or damaged, and names that say compressed when they are
+// not.
+bool writeRandom(const std::string& dir, unsigned count, std::uint32_t seed)
+{
+    auto next = [&seed] {
+        seed ^= seed << 13;
+        seed ^= seed >> 17;
+        seed ^= seed << 5;
+        return seed;
+    };
+    static const std::uint32_t versions[] = {0x100, 0x101, 0x110, 0x150, 0x151, 0x160, 0x161, 0x171, 0x172};
+    bool ok = true;
+    for (unsigned n = 0; n < count; ++n) {
+        const std::uint32_t version = versions[next() % 9];
+        const std::uint32_t headerSize = next() % 4 == 0 ? 0x40 + 4 * (next() % 48) : (next() % 2 ? 0x40 : 0x100);
+        VgmBuilder v(version, headerSize);
+        if (next() % 8 == 0) v.field(0x34, next() % 3 == 0 ? 0 : next() % 0x200); // odd data offsets
+        const bool large = next() % 16 == 0;
+        const std::size_t target = large ? 0x8000 + next() % 0x30000 : next() % 3000;
+        std::vector<std::size_t> starts;
+        while (v.size() < target) {
+            starts.push_back(v.size());
+            const std::uint32_t r = next();
+            switch (r % 16) {
+            case 0: v.commands({0x50, u8(r >> 8)}); break;
+            case 1: v.commands({0x52, u8(0x20 + (r >> 8) % 16), u8(r >> 16)}); break; // timers, mode, DAC
+            case 2: v.commands({u8(0x52 + (r >> 8) % 2), u8(r >> 12), u8(r >> 20)}); break;
+            case 3: v.commands({u8(0x70 | (r >> 8 & 0x0F))}); break;
+            case 4: v.commands({u8(0x80 | (r >> 8 & 0x0F))}); break;
+            case 5: v.commands({0x61, u8(r >> 8), u8(r >> 16)}); break;
+            case 6: v.commands({u8(0x62 + (r >> 8) % 2)}); break;
+            case 7: {
+                Bytes data(r >> 8 & (large ? 0x3FFF : 0x1FF));
+                for (std::uint8_t& b : data) b = u8(next());
+                const std::uint8_t type = r % 64 == 7 ? u8(0x40 + (r >> 20) % 0x40) : u8((r >> 20) % 4 == 0 ? 0x40 : 0x00);
+                v.dataBlock(type, data);
+                break;
+            }
+            case 8: v.commands({0xE0, u8(r >> 8), u8(r >> 16), 0, 0}); break;
+            case 9: v.commands({u8(0x30 + (r >> 8) % 0x1F), u8(r >> 16), u8(r >> 24)}); break; // reserved, 1-2 operands
+            case 10: v.commands({u8(0xA0 + (r >> 8) % 0x20), u8(r >> 16), u8(r >> 24)}); break;
+            case 11: v.commands({u8(0xC0 + (r >> 8) % 0x20), u8(r >> 16), u8(r >> 24), u8(r)}); break;
+            case 12: v.commands({u8(0xE1 + (r >> 8) % 0x1F), u8(r >> 16), u8(r >> 24), u8(r), u8(r >> 4)}); break;
+            case 13: v.commands({0x93, 0, u8(r), 0, 0, 0, 1, u8(r >> 8), 0, 0, 0, 0x94, 0}); break;
+            case 14: v.commands({0x90, 0, 2, 0, 0x2A, 0x91, 0, 0, 1, 0, 0x95, 0, 0, 0, 0}); break;
+            default: v.commands({0x4F, u8(r >> 8), 0x68, 0x66, 0, 0, 0, 0, 0, 0, 0, 4, 0, 0, 1, 2, 3, 4}); break;
+            }
+        }
+        // The loop: none, at a command, inside one, or beyond the end.
+        switch (next() % 4) {
+        case 0: break;
+        case 1: if (!starts.empty()) v.field(0x1C, static_cast<std::uint32_t>(starts[next() % starts.size()] - 0x1C)); break;
+        case 2: v.field(0x1C, static_cast<std::uint32_t>(headerSize + next() % (v.size() - headerSize + 1) - 0x1C)); break;
+        default: v.field(0x1C, next()); break;
+        }
+        Bytes vgm;
+        switch (next() % 5) {
+        case 0: vgm = v.finish(); break;
+        case 1: vgm = v.finish("random"); break;
+        case 2: v.commands({0x66}); vgm = v.finish(); vgm.resize(vgm.size() - 1); break; // the 0x66 cut off
+        case 3: vgm = v.finish(); vgm.resize(vgm.size() - 1 - next() % 3); break; // cut inside the last commands
+        default: vgm = v.finish(); vgm.pop_back(); break; // no 0x66
+        }
+        if (next() % 10 == 0) setLe32(vgm, 0x14, next()); // a GD3 offset anywhere
+        const std::string name = dir + "/r" + std::to_string(n);
+        const std::uint32_t form = next() % 10;
+        if (form < 4) {
+            ok = writeFile(name + ".vgm", vgm) && ok;
+        } else if (form == 4) {
+            ok = writeFile(name + ".vgz", vgm) && ok; // a plain file named as compressed
+        } else {
+            Bytes gz = gzipBytes(vgm, static_cast<int>(next() % 10));
+            if (form == 6) { // two members
+                const std::size_t half = vgm.size() / 2;
+                gz = gzipBytes(Bytes(vgm.begin(), vgm.begin() + static_cast<long>(half)), 6);
+                const Bytes rest = gzipBytes(Bytes(vgm.begin() + static_cast<long>(half), vgm.end()), 1);
+                gz.insert(gz.end(), rest.begin(), rest.end());
+            } else if (form == 7) {
+                for (int k = 0; k < 5; ++k) gz.push_back(u8(next())); // bytes after the member
+            } else if (form == 8) {
+                gz.resize(gz.size() > 1 ? next() % gz.size() : 0); // cut
+            } else if (form == 9 && gz.size() > 20) {
+                gz[10 + next() % (gz.size() - 20)] ^= u8(1 + next() % 255); // damaged
+            }
+            ok = writeFile(name + ".vgz", gz) && ok;
+        }
+    }
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -196,6 +308,10 @@ int main(int argc, char** argv)
             ok = writeFile(std::string(argv[2]) + "/" + song.name + ".vgm", song.vgm) && ok;
         }
         return ok ? 0 : 1;
+    }
+    if (argc > 3 && std::string(argv[1]) == "--random") {
+        const std::uint32_t seed = argc > 4 ? static_cast<std::uint32_t>(std::stoul(argv[4])) : 1;
+        return writeRandom(argv[2], static_cast<unsigned>(std::stoul(argv[3])), seed | 1) ? 0 : 1;
     }
     if (argc > 2 && std::string(argv[1]) == "--large") {
         const std::size_t mib = argc > 3 ? std::stoul(argv[3]) : 64;
