@@ -37,7 +37,6 @@ void prepare(quorvel::ConversionJob& job, const Bytes& input, std::FILE* console
     job.console = console;
     job.inputImage = input;
     job.inputLength = static_cast<std::uint32_t>(input.size());
-    job.packedStream.resize(input.size() + 1);
     quorvel::prepareHeader(job);
 }
 

@@ -7,6 +7,7 @@
 
 #include "cli/command_line.h"
 #include "cli/convert_file.h"
+#include "convert/patch.h"
 #include "convert/layout.h"
 #include "convert/load.h"
 #include "convert/message.h"
@@ -37,7 +38,7 @@ bool convertSong(Song& song, std::FILE* console)
         std::fputs(error.what(), console);
         return false;
     }
-    song.image = std::move(job.bankImage);
+    song.image = imageBytes(job);
     return true;
 }
 

@@ -1,5 +1,6 @@
 // The byte sink of bank layout: bytes in, appended to the job's bank image out.
-// Codec is the interface; NullCodec writes every byte unchanged.
+// Codec is the interface; NullCodec writes every byte unchanged (and layout, seeing
+// one, lays the image out as pieces of the packed stream instead).
 #pragma once
 
 #include <cstddef>
@@ -30,18 +31,6 @@ public:
     void finish() override {}
     int status(int) override { return 0; }
     int byteCount() override { return static_cast<int>(count_); }
-
-    // Bulk forms of put(), for callers that know no override of put() is in the way.
-    void putBlock(const std::uint8_t* bytes, std::size_t size)
-    {
-        appendBytes(image_, bytes, size);
-        count_ += static_cast<std::uint32_t>(size);
-    }
-    void putRepeated(std::uint8_t byte, std::size_t size)
-    {
-        image_.resize(image_.size() + size, byte);
-        count_ += static_cast<std::uint32_t>(size);
-    }
 
 private:
     void append(int byte)

@@ -44,14 +44,18 @@ void prepareHeader(ConversionJob& job)
     job.bankImage.clear();
     appendBytes(job.bankImage, in.data(), job.headerSize);
     job.codec = std::make_unique<NullCodec>(job.bankImage);
-    std::memcpy(job.packedStream.data(), in.data(), job.headerSize);
 }
 
+// The packed stream is written over the input as it is read: it never gets ahead of
+// it (commands are dropped or folded, never grown), but for the 0x66 that closes a
+// stream without one, for which the buffer has a byte more.
 void compactCommands(ConversionJob& job)
 {
-    const std::uint8_t* in = job.inputImage.data();
-    const std::size_t end = job.inputImage.size();
-    std::uint8_t* out = job.packedStream.data();
+    Bytes& buffer = job.inputImage;
+    const std::size_t end = buffer.size();
+    buffer.reserve(end + 1);
+    const std::uint8_t* in = buffer.data();
+    std::uint8_t* out = buffer.data();
     const std::size_t loopTarget = job.loopTarget;
     const OperandTable& operands = operandTable(job.shortReservedWrites);
 
@@ -80,6 +84,7 @@ void compactCommands(ConversionJob& job)
             job.warnings.push_back(formatMessage(
                 "Warning: no end-of-data command; the stream is closed at offset 0x%x\n",
                 static_cast<unsigned>(start)));
+            if (o == end) buffer.push_back(0x00); // within the capacity: the pointers stay
             out[o++] = kCmdEndOfData;
             break;
         }
@@ -87,7 +92,7 @@ void compactCommands(ConversionJob& job)
 
         if (c == kCmdEndOfData) {
             out[o++] = c;
-            std::memcpy(out + o, in + i, end - i); // the tail, normally the GD3 tag
+            if (o != i) std::memmove(out + o, in + i, end - i); // the tail, normally the GD3 tag
             o += end - i;
             break;
         }
@@ -130,12 +135,14 @@ void compactCommands(ConversionJob& job)
         }
 
         out[o++] = c;
-        if (frame.operands <= kShortCopy && end - i >= kShortCopy) {
+        if (o == i) {
+            // Nothing dropped so far: the command is where it belongs.
+        } else if (frame.operands <= kShortCopy && i - o >= kShortCopy && end - i >= kShortCopy) {
             // One fixed-size copy instead of a loop per command. Bytes past the operands
-            // land where later output goes (o never passes i), so nothing is lost.
+            // land where later output goes, before any byte still to be read.
             std::memcpy(out + o, in + i, kShortCopy);
         } else {
-            std::memcpy(out + o, in + i, frame.operands);
+            std::memmove(out + o, in + i, frame.operands);
         }
         o += frame.operands;
         i += frame.operands;
@@ -144,6 +151,7 @@ void compactCommands(ConversionJob& job)
 
     job.packedLength = static_cast<std::uint32_t>(o);
     job.loopMark = static_cast<std::uint32_t>(packedLoop);
+    job.packedStream = std::move(buffer);
     job.inputImage = Bytes();
     job.progressCount = 0;
 }

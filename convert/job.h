@@ -25,17 +25,27 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A run of the converted image: bytes of the packed stream or the bank image, or
+// `size` copies of `fill` (when `bytes` is null).
+struct ImagePiece {
+    const std::uint8_t* bytes;
+    std::size_t size;
+    std::uint8_t fill;
+};
+
 struct ConversionJob {
     std::string inputPath;
     std::string outputPath;
     ConversionFlags flags = 0;
     std::FILE* console = stdout; // where progress, warnings and errors go
 
-    Bytes inputImage;          // whole input, decompressed; freed after compaction
-    std::uint32_t inputLength = 0;
-    Bytes packedStream;        // compacted stream; one byte longer than the input
-    Bytes bankImage;           // the converted image
+    Bytes inputImage;          // whole input, decompressed; compacted in place into
+    std::uint32_t inputLength = 0; // the packed stream
+    Bytes packedStream;        // compacted stream, the input's buffer; kept until written
+    Bytes bankImage;           // the header, and with a codec of its own the image
     std::unique_ptr<Codec> codec; // sink into bankImage during bank layout
+    std::vector<ImagePiece> imagePieces; // the converted image, in order
+    std::size_t imageSize = 0;           // their bytes in all
 
     std::uint32_t headerSize = 0;
     std::uint32_t loopTarget = 0;       // input position of the loop command

@@ -1,7 +1,9 @@
-// Bank layout: the packed stream in; through the codec, the commands in 32 KiB banks
-// of the bank image out, each bank closed by a bank-end marker and zero fill.
+// Bank layout: the packed stream in; the commands in 32 KiB banks, each closed by a
+// bank-end marker and zero fill, out: through a codec of its own into the bank image,
+// or for the plain NullCodec as pieces of the packed stream, copying nothing.
 #include "convert/layout.h"
 
+#include <algorithm>
 #include <typeinfo>
 
 #include "convert/commands.h"
@@ -12,6 +14,8 @@ namespace {
 
 // A bank is closed once a command leaves one, two or three of its bytes.
 constexpr std::uint32_t kLastCommandRoom = 0x7FFC;
+// The longest command but a data block: 0x68 and its 11 operands.
+constexpr std::uint32_t kLongestCommand = 12;
 
 std::size_t maxImageSize(std::size_t packedLength)
 {
@@ -23,6 +27,7 @@ std::size_t maxImageSize(std::size_t packedLength)
 // putOperand, the bank-end marker and fill with putCommand.
 class SlotEmitter {
 public:
+    static constexpr bool kTakesRuns = false;
     SlotEmitter(Codec& codec, const Bytes& image) : codec_(codec), image_(image) {}
     void command(const std::uint8_t* bytes, std::size_t operands)
     {
@@ -43,41 +48,47 @@ private:
 };
 
 // The same bytes for a plain NullCodec, whose slots only append: commands stand
-// back to back in the packed stream, so each run of them up to a bank end is
-// appended in one copy.
-class BlockEmitter {
+// back to back in the packed stream, so the image is the header, each run of them up
+// to a bank end as it stands there, and the markers and fill between (image pieces).
+class PieceEmitter {
 public:
-    BlockEmitter(NullCodec& codec, const Bytes& image) : codec_(codec), image_(image), size_(image.size()) {}
-    void command(const std::uint8_t* bytes, std::size_t operands)
+    static constexpr bool kTakesRuns = true;
+    explicit PieceEmitter(ConversionJob& job) : pieces_(job.imagePieces), size_(job.headerSize)
+    {
+        pieces_.clear();
+        pieces_.push_back({job.packedStream.data(), job.headerSize, 0});
+    }
+    void command(const std::uint8_t* bytes, std::size_t operands) { run(bytes, 1 + operands); }
+    // Whole commands, `size` bytes from `bytes`.
+    void run(const std::uint8_t* bytes, std::size_t size)
     {
         if (run_ == nullptr) run_ = bytes;
-        size_ += 1 + operands;
+        size_ += size;
     }
     std::size_t size() const { return size_; }
     void closeBank()
     {
         flush();
-        codec_.putRepeated(kCmdBankEnd, 1);
-        codec_.putRepeated(0x00, (kBankSize - (image_.size() & (kBankSize - 1))) & (kBankSize - 1));
-        size_ = image_.size();
+        pieces_.push_back({nullptr, 1, kCmdBankEnd});
+        const std::size_t fill = (kBankSize - ((size_ + 1) & (kBankSize - 1))) & (kBankSize - 1);
+        if (fill != 0) pieces_.push_back({nullptr, fill, 0x00});
+        size_ += 1 + fill;
+        flushed_ = size_;
     }
-    void finish()
-    {
-        flush();
-        codec_.finish();
-    }
+    void finish() { flush(); }
 
 private:
-    // Appends the commands since the last flush: the image then has size_ bytes.
+    // The commands since the last flush as one piece: the image then has size_ bytes.
     void flush()
     {
-        if (run_ != nullptr) codec_.putBlock(run_, size_ - image_.size());
+        if (run_ != nullptr) pieces_.push_back({run_, size_ - flushed_, 0});
         run_ = nullptr;
+        flushed_ = size_;
     }
 
-    NullCodec& codec_;
-    const Bytes& image_;
-    std::size_t size_;                   // image size once the pending run is appended
+    std::vector<ImagePiece>& pieces_;
+    std::size_t size_;                   // image size with the pending run
+    std::size_t flushed_ = size_;        // image size in pieces
     const std::uint8_t* run_ = nullptr;  // first pending command, if any
 };
 
@@ -120,6 +131,19 @@ void layOut(ConversionJob& job, Emitter& out)
 
     std::uint32_t k = job.headerSize;
     for (bool done = false; !done;) {
+        if constexpr (Emitter::kTakesRuns) {
+            // The commands that end before the bank is full, before the loop command
+            // and before the next glyph is due can need nothing but their length:
+            // they are taken as one run, framed by the table alone. Data blocks and
+            // the 0x66 go the full way.
+            const std::uint64_t room = kLastCommandRoom - (out.size() & (kBankSize - 1));
+            const std::uint64_t loopBound = loopMark >= k ? loopMark : ~std::uint64_t{0};
+            const std::uint64_t bound = std::min({k + room, checkAt, loopBound, std::uint64_t{packedLength}});
+            const std::uint64_t limit = bound > kLongestCommand ? bound - kLongestCommand : 0;
+            const std::uint32_t from = k;
+            while (k < limit && packed[k] != kCmdEndOfData && packed[k] != kCmdDataBlock) k += 1u + operands[packed[k]];
+            if (k != from) out.run(packed + from, k - from);
+        }
         if (k >= checkAt && progress.due(k, printed)) {
             ++printed;
             std::fputc(kProgressGlyph, job.console);
@@ -152,14 +176,18 @@ void layOut(ConversionJob& job, Emitter& out)
 
 void layoutBanks(ConversionJob& job)
 {
-    job.bankImage.reserve(maxImageSize(job.packedLength));
     Codec& codec = *job.codec;
     if (typeid(codec) == typeid(NullCodec)) {
-        BlockEmitter out(static_cast<NullCodec&>(codec), job.bankImage);
+        PieceEmitter out(job);
         layOut(job, out);
+        job.imageSize = out.size();
+        job.bankImage = Bytes(); // the header is the packed stream's
     } else {
+        job.bankImage.reserve(maxImageSize(job.packedLength));
         SlotEmitter out(codec, job.bankImage);
         layOut(job, out);
+        job.imagePieces = {{job.bankImage.data(), job.bankImage.size(), 0}};
+        job.imageSize = job.bankImage.size();
     }
     job.codec.reset();
 }

@@ -10,37 +10,63 @@ namespace quorvel {
 
 void patchHeader(ConversionJob& job)
 {
-    Bytes& image = job.bankImage;
+    // The header is the packed stream's when the image is its pieces (the bank image
+    // empty), or the bank image's when a codec made the image.
+    const bool pieces = job.bankImage.empty();
+    std::uint8_t* header = pieces ? job.packedStream.data() : job.bankImage.data();
 
     // The order matters: the end-of-file offset counts the command data only, the GD3
     // offset is moved by the length the image has once the tail is in.
-    const auto commandEnd = static_cast<std::uint32_t>(image.size());
-    setLe32(image, kEofOffsetField, commandEnd - static_cast<std::uint32_t>(kEofOffsetField));
+    const auto commandEnd = static_cast<std::uint32_t>(job.imageSize);
+    setLe32(header + kEofOffsetField, commandEnd - static_cast<std::uint32_t>(kEofOffsetField));
 
-    appendBytes(image, job.packedStream.data() + job.layoutEnd, job.packedLength - job.layoutEnd);
-    job.packedStream = Bytes();
-    const auto tailEnd = static_cast<std::uint32_t>(image.size());
+    const std::size_t tail = job.packedLength - job.layoutEnd;
+    job.imageSize += tail;
+    const auto tailEnd = static_cast<std::uint32_t>(job.imageSize);
 
-    const std::uint32_t gd3 = getLe32(image, kGd3OffsetField);
-    if (gd3 != 0) setLe32(image, kGd3OffsetField, gd3 + tailEnd - job.inputLength);
+    const std::uint32_t gd3 = getLe32(header + kGd3OffsetField);
+    if (gd3 != 0) setLe32(header + kGd3OffsetField, gd3 + tailEnd - job.inputLength);
 
     if (job.loopMark > kLoopOffsetField) {
-        setLe32(image, kLoopOffsetField,
-                job.outputLoopPosition - static_cast<std::uint32_t>(kLoopOffsetField));
+        setLe32(header + kLoopOffsetField, job.outputLoopPosition - static_cast<std::uint32_t>(kLoopOffsetField));
     }
 
-    const std::size_t partial = image.size() & (kBankSize - 1);
-    if (partial != 0) image.resize(image.size() + (kBankSize - partial), 0x00);
+    const std::size_t partial = job.imageSize & (kBankSize - 1);
+    const std::size_t padding = partial != 0 ? kBankSize - partial : 0;
+    job.imageSize += padding;
+    if (pieces) {
+        if (tail != 0) job.imagePieces.push_back({job.packedStream.data() + job.layoutEnd, tail, 0});
+        if (padding != 0) job.imagePieces.push_back({nullptr, padding, 0x00});
+    } else {
+        appendBytes(job.bankImage, job.packedStream.data() + job.layoutEnd, tail);
+        job.packedStream = Bytes();
+        job.bankImage.resize(job.imageSize, 0x00);
+        job.imagePieces = {{job.bankImage.data(), job.bankImage.size(), 0}};
+    }
 
     for (; job.progressCount < 9; ++job.progressCount) std::fputc(kProgressGlyph, job.console);
     std::fprintf(job.console, "%c\n", kProgressGlyph);
     job.progressCount = 10;
 
-    if (image.size() > kPlayableImageSize) {
+    if (job.imageSize > kPlayableImageSize) {
         job.warnings.push_back(formatMessage(
             "Warning: the image is %u bytes; a HuC6280 player can map only the first %u (31 banks)\n",
-            static_cast<std::uint32_t>(image.size()), kPlayableImageSize));
+            static_cast<std::uint32_t>(job.imageSize), kPlayableImageSize));
     }
+}
+
+Bytes imageBytes(const ConversionJob& job)
+{
+    Bytes image;
+    image.reserve(job.imageSize);
+    for (const ImagePiece& piece : job.imagePieces) {
+        if (piece.bytes != nullptr) {
+            appendBytes(image, piece.bytes, piece.size);
+        } else {
+            image.resize(image.size() + piece.size, piece.fill);
+        }
+    }
+    return image;
 }
 
 } // namespace quorvel

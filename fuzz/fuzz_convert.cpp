@@ -9,6 +9,7 @@
 #include <string>
 
 #include "cli/convert_file.h"
+#include "convert/patch.h"
 #include "convert/load.h"
 #include "hes/hes_writer.h"
 
@@ -36,8 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string playlist = quorvel::songPlaylist(quorvel::readTrackInfo(job.inputImage), "in.vgm", "out.hes");
         if (playlist.find("out.hes::HES,1,") == std::string::npos) __builtin_trap();
         quorvel::convertImage(job);
-        const auto header = quorvel::makeHesHeader(static_cast<std::uint32_t>(job.bankImage.size()));
-        if ((job.bankImage.size() & 0x7FFF) != 0 || header[0x14] != 0xE0) __builtin_trap();
+        const auto header = quorvel::makeHesHeader(static_cast<std::uint32_t>(job.imageSize));
+        if ((job.imageSize & 0x7FFF) != 0 || quorvel::imageBytes(job).size() != job.imageSize || header[0x14] != 0xE0) {
+            __builtin_trap();
+        }
     } catch (const quorvel::ConversionError&) {
     }
     return 0;

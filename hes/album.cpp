@@ -13,15 +13,14 @@ void writeAlbum(const std::string& path, const std::vector<Bytes>& images, const
     std::uint8_t* table = player.data() + (kAlbumTableOffset - kHesHeaderSize);
     table[0] = static_cast<std::uint8_t>(images.size());
     std::size_t size = 0;
-    std::vector<const Bytes*> parts = {nullptr, &player};
+    std::vector<ImagePiece> parts = {{}, pieceOf(player)};
     for (std::size_t n = 0; n < images.size(); ++n) {
         table[1 + n] = static_cast<std::uint8_t>(size / kBankSize);
         size += images[n].size();
-        parts.push_back(&images[n]);
+        parts.push_back(pieceOf(images[n]));
     }
     const auto header = makeHesHeader(static_cast<std::uint32_t>(size));
-    const Bytes head(header.begin(), header.end());
-    parts[0] = &head;
+    parts[0] = {header.data(), header.size(), 0};
     writeOutputs(path, parts, playlist);
 }
 

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -64,7 +65,9 @@ Bytes loadPlayerImage()
     return player;
 }
 
-void writeOutputs(const std::string& path, const std::vector<const Bytes*>& parts, const std::string& playlist)
+ImagePiece pieceOf(const Bytes& bytes) { return {bytes.data(), bytes.size(), 0}; }
+
+void writeOutputs(const std::string& path, const std::vector<ImagePiece>& parts, const std::string& playlist)
 {
     OutputFile out, list;
     if (!out.open(path)) throw ConversionError(formatMessage("Error: unable to open %s\n", path.c_str()));
@@ -72,7 +75,17 @@ void writeOutputs(const std::string& path, const std::vector<const Bytes*>& part
     if (!playlist.empty() && !list.open(listPath)) {
         throw ConversionError(formatMessage("Error: unable to open %s\n", listPath.c_str()));
     }
-    for (const Bytes* part : parts) out.write(part->data(), part->size());
+    for (const ImagePiece& part : parts) {
+        if (part.bytes != nullptr) {
+            out.write(part.bytes, part.size);
+            continue;
+        }
+        std::uint8_t fill[4096];
+        std::memset(fill, part.fill, std::min(part.size, sizeof fill));
+        for (std::size_t left = part.size; left > 0; left -= std::min(left, sizeof fill)) {
+            out.write(fill, std::min(left, sizeof fill));
+        }
+    }
     if (!out.commit()) throw ConversionError(formatMessage("Error: Failed to write %s\n", path.c_str()));
     if (!playlist.empty() && !(list.write(playlist.data(), playlist.size()) && list.commit())) {
         throw ConversionError(formatMessage("Error: Failed to write %s\n", listPath.c_str()));
@@ -86,13 +99,16 @@ void writeHesFile(ConversionJob& job)
         std::FILE* playerFile = openPlayerImage(); // must be there, though nothing is read
         if (!playerFile) throw ConversionError(formatMessage("Error: unable to open %s\n", kPlayerImageName));
         std::fclose(playerFile);
-        writeOutputs(job.outputPath, {&job.bankImage}, std::string());
+        writeOutputs(job.outputPath, job.imagePieces, std::string());
     } else {
         const Bytes player = loadPlayerImage();
-        const auto header = makeHesHeader(static_cast<std::uint32_t>(job.bankImage.size()));
-        const Bytes head(header.begin(), header.end());
-        writeOutputs(job.outputPath, {&head, &player, &job.bankImage}, job.playlist);
+        const auto header = makeHesHeader(static_cast<std::uint32_t>(job.imageSize));
+        std::vector<ImagePiece> parts = {{header.data(), header.size(), 0}, pieceOf(player)};
+        parts.insert(parts.end(), job.imagePieces.begin(), job.imagePieces.end());
+        writeOutputs(job.outputPath, parts, job.playlist);
     }
+    job.imagePieces.clear();
+    job.packedStream = Bytes();
     job.bankImage = Bytes();
     std::fputs("Done!\n", job.console);
 }

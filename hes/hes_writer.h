@@ -30,9 +30,12 @@ Bytes loadPlayerImage();
 // Writes `parts` one after another to `path`, and `playlist` (unless empty) to the
 // playlist path beside it; each file is moved into place only when all of it was
 // written. Throws ConversionError.
-void writeOutputs(const std::string& path, const std::vector<const Bytes*>& parts, const std::string& playlist);
+void writeOutputs(const std::string& path, const std::vector<ImagePiece>& parts, const std::string& playlist);
 
-// Writes job.bankImage to job.outputPath (with job.playlist beside it) and prints
+// A piece that is all of `bytes`.
+ImagePiece pieceOf(const Bytes& bytes);
+
+// Writes the job's image to job.outputPath (with job.playlist beside it) and prints
 // "Done!". Throws ConversionError.
 void writeHesFile(ConversionJob& job);
 

@@ -135,6 +135,12 @@ TEST(CommandLineRun, InputThatCannotBeRead)
     Bytes bad = gzipBytes(vgm);
     bad[bad.size() - 6] ^= 0x01; // the CRC
     writeFile(dir / "crc.vgz", bad);
+    bad = gzipBytes(vgm);
+    bad[bad.size() - 1] ^= 0x01; // the stored length, the CRC right
+    writeFile(dir / "length.vgz", bad);
+    bad = gzipBytes(vgm);
+    bad[3] |= 0x20; // a reserved header flag
+    writeFile(dir / "flags.vgz", bad);
     const Bytes gz = gzipBytes(vgm);
     writeFile(dir / "cut.vgz", Bytes(gz.begin(), gz.end() - 9));
     writeFile(dir / "illegal.vgm", VgmBuilder().commands({0x67, 0x12}).finish());
@@ -154,6 +160,8 @@ TEST(CommandLineRun, InputThatCannotBeRead)
         {"empty.vgm", "Unzipping file\nError: the input is 0 bytes, shorter than a 64-byte VGM header\n"},
         {"three.vgm", "Unzipping file\nError: the input is 3 bytes, shorter than a 64-byte VGM header\n"},
         {"crc.vgz", "Unzipping file\nError: Failed to read VGM data\n"},
+        {"length.vgz", "Unzipping file\nError: Failed to read VGM data\n"},
+        {"flags.vgz", "Unzipping file\nError: Failed to read VGM data\n"},
         {"cut.vgz", "Unzipping file\nError: Failed to read VGM data\n"},
         {"cut-at-buffer-end.vgz", "Unzipping file\nError: Failed to read VGM data\n"},
         {"illegal.vgm", "Converting illegal.vgm:Illegal command: 0x67 0x12\n"},

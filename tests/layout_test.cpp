@@ -6,6 +6,7 @@
 
 #include "convert/compact.h"
 #include "convert/layout.h"
+#include "convert/patch.h"
 #include "tests/support.h"
 #include "tools/vgm_builder.h"
 
@@ -29,7 +30,7 @@ Laid layOut(const Bytes& input, std::unique_ptr<Codec> (*makeCodec)(ConversionJo
     compactCommands(job);
     layoutBanks(job);
     EXPECT_EQ(job.codec, nullptr);
-    return {job.bankImage, job.outputLoopPosition, console.text()};
+    return {imageBytes(job), job.outputLoopPosition, console.text()};
 }
 
 // A 64-byte header and one-byte commands (0x62) up to image size `size`.

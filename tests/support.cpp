@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "cli/convert_file.h"
+#include "convert/patch.h"
 #include "convert/compact.h"
 
 namespace quorvel::test {
@@ -39,7 +40,6 @@ void loadJob(ConversionJob& job, const Bytes& input, std::FILE* console)
     job.console = console;
     job.inputImage = input;
     job.inputLength = static_cast<std::uint32_t>(input.size());
-    job.packedStream.assign(input.size() + 1, 0xEE);
 }
 
 Packed compact(const Bytes& input)
@@ -62,7 +62,7 @@ Converted convert(const Bytes& input, const std::string& path)
     Converted result;
     try {
         convertImage(job);
-        result.image = job.bankImage;
+        result.image = imageBytes(job);
     } catch (const ConversionError& e) {
         result.error = e.what();
     }
