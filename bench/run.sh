@@ -13,7 +13,7 @@ scripts/install-deps.sh
 if ! command -v igzip >/dev/null; then # ISA-L's command line, for the comparison only
   sudo=""
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq isal >/dev/null || true
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq isal >/dev/null 2>&1 || true
 fi
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build build -j "$(nproc)" >/dev/null
@@ -55,6 +55,6 @@ for f in dense.vgz blocks.vgz dense.vgm blocks.vgm; do
   peak=$(( hm > rm ? hm : rm ))
   awk -v f="$f" -v d="$decompressed" -v b="$bt" -v h="$ht" -v r="$rt" -v i="$it" -v p="$peak" 'BEGIN {
     printf "%-11s %10.1f %9.1f %12.1f %12.1f %8.2f %8.2f %8s %10.1f  (limit %.1f)\n",
-      f, d / 1048576, b / 1000, h / 1000, r / 1000, h / b, r / b, i > 0 ? sprintf("%.2f", h / i) : "-",
+      f, d / 1048576, b / 1000, h / 1000, r / 1000, h / b, r / b, (i > 0 ? sprintf("%.2f", h / i) : "-"),
       p / 1024, (1.25 * d / 1048576) + 16 }'
 done

@@ -166,40 +166,51 @@ void loadPlain(ConversionJob& job)
 
 #ifdef QUORVEL_HAVE_ISAL
 // The whole file inflated by ISA-L's igzip (several times faster than zlib), when it
-// is nothing but complete, well-formed gzip members: true with `image` filled. Any
-// other file (not gzip, cut, damaged, with bytes after its members, beyond the input
-// limit) gives false and is left to zlib, whose reading decides what it is.
+// is nothing but complete, well-formed gzip members: true with `image` filled. ISA-L
+// checks each member's CRC and length. Any other file (not gzip, cut, damaged, with
+// bytes after its members, beyond the input limit) gives false and is left to zlib,
+// whose reading decides what it is. The file is read 1 MiB at a time.
 bool inflateWhole(const std::string& path, Bytes& image)
 {
+    std::uint32_t stored = 0;
+    const std::uint64_t largest = fileSize(path) * kMaxDeflateRatio;
+    if (largest < 18 * kMaxDeflateRatio || !readTrailerLength(path, stored)) return false;
     std::FILE* file = openForReading(path);
     if (!file) return false;
-    Bytes packed(fileSize(path));
-    const bool read = std::fread(packed.data(), 1, packed.size(), file) == packed.size() && std::fgetc(file) == EOF;
-    std::fclose(file);
-    if (!read || packed.size() < 18) return false;
+    struct Closer {
+        std::FILE* f;
+        ~Closer() { std::fclose(f); }
+    } closer{file};
 
+    Bytes in(std::size_t{1} << 20);
+    std::size_t from = 0, to = 0; // the unread input in `in`
+    const auto refill = [&] {
+        std::memmove(in.data(), in.data() + from, to - from);
+        to -= from;
+        from = 0;
+        to += std::fread(in.data() + to, 1, in.size() - to, file);
+    };
     // The last member's stored length, a first guess at the whole, believed up to
     // deflate's largest expansion (a byte spare for compaction, one more so that an
     // exact guess needs no growing to see the member's end).
-    const std::uint64_t largest = std::uint64_t{packed.size()} * kMaxDeflateRatio;
     std::size_t capacity = static_cast<std::size_t>(
-        std::min<std::uint64_t>(std::max<std::uint64_t>(getLe32(packed.data() + packed.size() - 4), 1 << 16), largest) + 2);
+        std::min<std::uint64_t>(std::max<std::uint64_t>(stored, 1 << 16), largest) + 2);
     Bytes out;
     out.resize(capacity);
-    std::size_t total = 0, at = 0;
+    std::size_t total = 0;
     inflate_state state;
-    while (at < packed.size()) {
-        const std::uint8_t* member = packed.data() + at;
+    for (;;) {
+        if (to - from < 18) refill();
+        if (from == to) break; // every member read
+        const std::uint8_t* member = in.data() + from;
         // A member as zlib takes it: the magic, deflate, no reserved flag bits.
-        if (packed.size() - at < 18 || member[0] != 0x1F || member[1] != 0x8B || member[2] != 8 ||
-            (member[3] & 0xE0) != 0) {
+        if (to - from < 18 || member[0] != 0x1F || member[1] != 0x8B || member[2] != 8 || (member[3] & 0xE0) != 0) {
             return false;
         }
         isal_inflate_init(&state);
         state.crc_flag = ISAL_GZIP;
-        state.next_in = const_cast<std::uint8_t*>(member);
-        state.avail_in = static_cast<std::uint32_t>(std::min<std::size_t>(packed.size() - at, 0xFFFFFFFFu));
-        const std::size_t start = total;
+        state.next_in = in.data() + from;
+        state.avail_in = static_cast<std::uint32_t>(to - from);
         for (;;) {
             if (total == capacity - 1) { // keep a byte spare for compaction
                 if (capacity > kMaxInputLength || capacity > largest) return false;
@@ -211,13 +222,17 @@ bool inflateWhole(const std::string& path, Bytes& image)
             const std::uint32_t before = state.avail_out, given = state.avail_in;
             if (isal_inflate(&state) != ISAL_DECOMP_OK) return false;
             total += before - state.avail_out;
+            from = static_cast<std::size_t>(state.next_in - in.data());
             if (state.block_state == ISAL_BLOCK_FINISH) break;
-            if (state.avail_out != 0 && (state.avail_in == 0 || state.avail_in == given)) {
-                return false; // cut inside the member, or stuck
+            if (state.avail_in == 0) {
+                refill();
+                if (from == to) return false; // cut inside the member
+                state.next_in = in.data() + from;
+                state.avail_in = static_cast<std::uint32_t>(to - from);
+            } else if (state.avail_out != 0 && state.avail_in == given) {
+                return false; // stuck
             }
         }
-        at = static_cast<std::size_t>(state.next_in - packed.data());
-        if (getLe32(packed.data() + at - 4) != static_cast<std::uint32_t>(total - start)) return false;
         if (total > kMaxInputLength) return false;
     }
     out.resize(total);
