@@ -6,7 +6,6 @@
 #include <ftw.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <cstdlib>
 #include <dirent.h>
@@ -165,22 +164,6 @@ void writeFile(const std::string& path, const Bytes& bytes)
     if (!f) throw std::runtime_error("cannot write " + path);
     if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
-}
-
-Bytes gzipBytes(const Bytes& bytes)
-{
-    uLongf size = compressBound(static_cast<uLong>(bytes.size())) + 64;
-    Bytes out(size);
-    z_stream z{};
-    deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-    z.next_in = const_cast<Bytef*>(bytes.data());
-    z.avail_in = static_cast<uInt>(bytes.size());
-    z.next_out = out.data();
-    z.avail_out = static_cast<uInt>(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
 }
 
 void installPlayer(const std::string& dir)

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "convert/job.h"
+#include "tools/vgm_builder.h"
 
 namespace quorvel::test {
 
@@ -71,7 +72,6 @@ RunResult runAlbum(const std::vector<std::string>& args, const std::string& cwd)
 
 Bytes readFile(const std::string& path);
 void writeFile(const std::string& path, const Bytes& bytes);
-Bytes gzipBytes(const Bytes& bytes);
 // A copy of the repository's player image in `dir`.
 void installPlayer(const std::string& dir);
 

@@ -16,6 +16,7 @@
 
 using quorvel::Bytes;
 using quorvel::VgmBuilder;
+using quorvel::gzipBytes;
 
 namespace {
 
@@ -176,22 +177,6 @@ bool writeLarge(const std::string& dir, std::size_t size)
            writeFile(dir + "/blocks.vgm", blocksVgm) && writeGzip(dir + "/blocks.vgz", blocksVgm, "wb6");
 }
 
-
-// Gzip bytes of `data` in memory (one member).
-Bytes gzipBytes(const Bytes& data, int level)
-{
-    z_stream z{};
-    deflateInit2(&z, level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-    Bytes out(deflateBound(&z, static_cast<uLong>(data.size())) + 64);
-    z.next_in = const_cast<Bytef*>(data.data());
-    z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = out.data();
-    z.avail_out = static_cast<uInt>(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
 
 // `count` random inputs for checking two builds against each other, of every kind the
 // converter meets: header versions and sizes, loops at commands, inside them and past

@@ -2,6 +2,8 @@
 // Used by the example generator and by the tests.
 #pragma once
 
+#include <zlib.h>
+
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -124,5 +126,21 @@ public:
 private:
     Bytes bytes_;
 };
+
+// `data` as one gzip member, at zlib's `level`.
+inline Bytes gzipBytes(const Bytes& data, int level = 9)
+{
+    z_stream z{};
+    deflateInit2(&z, level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    Bytes out(deflateBound(&z, static_cast<uLong>(data.size())) + 64);
+    z.next_in = const_cast<Bytef*>(data.data());
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
 
 } // namespace quorvel
