@@ -21,6 +21,8 @@ constexpr std::uint32_t kTwoByteReservedVersion = 0x160;
 
 inline bool isShortWait(std::uint8_t c) { return (c & 0xF0) == 0x70; }
 inline bool isPcmWait(std::uint8_t c) { return (c & 0xF0) == 0x80; }
+// The samples short wait 0x7n waits: n + 1. A fold into 0x8n adds all of them.
+inline unsigned shortWaitSamples(std::uint8_t c) { return (c & 0x0Fu) + 1; }
 
 // Operand bytes that follow the command byte at buffer[pos - 1].
 enum class FrameStatus { ok, incomplete, illegalDataBlock };

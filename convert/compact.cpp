@@ -117,16 +117,16 @@ void compactCommands(ConversionJob& job)
         if (isPcmWait(c)) {
             unsigned n = c & 0x0F;
             if (i < end && isShortWait(in[i])) {
-                // Forward fold: take following short waits while the sum stays below 16,
-                // but never the wait the loop starts at.
-                while (i < end && isShortWait(in[i]) && n + (in[i] & 0x0F) < 16 && i != loopTarget) {
-                    n += in[i] & 0x0F;
+                // Forward fold: take following short waits while the total fits in
+                // 0x8n's 15 samples, but never the wait the loop starts at.
+                while (i < end && isShortWait(in[i]) && n + shortWaitSamples(in[i]) < 16 && i != loopTarget) {
+                    n += shortWaitSamples(in[i]);
                     ++i;
                 }
                 out[o++] = static_cast<std::uint8_t>(0x80 | n);
-            } else if (lastIsShortWait && n + (out[o - 1] & 0x0F) < 16) {
+            } else if (lastIsShortWait && n + shortWaitSamples(out[o - 1]) < 16) {
                 // Backward fold onto the short wait written just before.
-                out[o - 1] = static_cast<std::uint8_t>(0x80 | (n + (out[o - 1] & 0x0F)));
+                out[o - 1] = static_cast<std::uint8_t>(0x80 | (n + shortWaitSamples(out[o - 1])));
             } else {
                 out[o++] = static_cast<std::uint8_t>(0x80 | n);
             }
