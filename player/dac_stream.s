@@ -11,6 +11,7 @@
 
 STREAM_CYCLES = 60                      ; the main loop's test of the stream, not due
 SAMPLE_CYCLES = 260                     ; a sample played
+STREAM_PERIOD = PCM_SAMPLES * SAMPLE_UNITS ; the shortest period played
 
 .segment "CODE"
 
@@ -48,6 +49,29 @@ stream_data:
 @step:  sta st_step
         lda tmp+2
         sta st_base
+        jmp stream_bytes
+@done:  rts
+
+; st_bytes = st_step x st_stride (a power of two).
+stream_bytes:
+        lda st_step
+        sta st_bytes
+        stz st_bytes+1
+        stz st_bytes+2
+        lda st_stride
+        sta tmp
+        lda st_stride+1
+        sta tmp+1
+        lda st_stride+2
+        sta tmp+2
+@shift: lsr tmp+2
+        ror tmp+1
+        ror tmp
+        bcs @done               ; the stride's one bit
+        asl st_bytes
+        rol st_bytes+1
+        rol st_bytes+2
+        bra @shift
 @done:  rts
 
 ; X = stream, tmp..tmp+2 = the next three operand bytes.
@@ -63,7 +87,8 @@ stream_operands:
         plx
         rts
 
-; 0x92 ss ffffffff: its frequency; period = 44100 x 12500 / f units.
+; 0x92 ss ffffffff: its frequency; period = 44100 x 12500 / f units. A frequency of 0
+; stops it.
 stream_frequency:
         next_byte
         sta tmp+3
@@ -81,7 +106,7 @@ stream_frequency:
         ora divisor+2
         ora divisor+3
         sta st_freq_set
-        beq @done
+        beq @stop
         lda divisor             ; kept for lengths in milliseconds
         sta st_freq
         lda divisor+1
@@ -106,6 +131,38 @@ stream_frequency:
         sta st_period,x
         dex
         bpl @copy
+        ; Above the DAC's rate (a period below PCM_SAMPLES samples; 0 above 551 MHz,
+        ; taken as 1), a sample taken stands for `stride` of them, a power of two:
+        ; 14.7-29.4 kHz plays every other sample, and so on.
+        lda #1
+        sta st_stride
+        stz st_stride+1
+        stz st_stride+2
+        lda st_period
+        ora st_period+1
+        ora st_period+2
+        ora st_period+3
+        bne @double
+        inc st_period
+@double:
+        lda st_period+3
+        bne @bytes
+        lda st_period
+        cmp #<STREAM_PERIOD
+        lda st_period+1
+        sbc #>STREAM_PERIOD
+        lda st_period+2
+        sbc #^STREAM_PERIOD
+        bcs @bytes
+        asl st_period
+        rol st_period+1
+        rol st_period+2
+        asl st_stride
+        rol st_stride+1
+        rol st_stride+2
+        bra @double
+@bytes: jmp stream_bytes
+@stop:  stz st_on               ; no frequency: the stream stops
 @done:  rts
 
 ; 0x93 ss aaaaaaaa mm llllllll: start at data offset a (0xFFFFFFFF: where it is)
@@ -332,17 +389,54 @@ stream_seek:
         stz pcm_left+1
         stz pcm_left+2
         stz pcm_end_at
+        stz st_pass
+        stz st_pass+1
+        stz st_pass+2
         rts
 
-; Called by the main loop while the stream plays: the samples due are taken, the
-; last one played.
+; Called by the main loop while the stream plays: the samples due are taken
+; together and the last of them played, the bytes of the others passed over unread;
+; while the player is behind (quota), so are those due within the next quota -
+; PCM_SAMPLES samples.
 stream_due:
         jsr stream_late
-        bpl @sample
+        bpl @due
         add_credit #<(STREAM_CYCLES * 77), #>(STREAM_CYCLES * 77) ; not due: STREAM_CYCLES spent
         rts
-@sample:
+@due:   lda quota
+        sec
+        sbc #PCM_SAMPLES
+        tay
+        clc
+        lda credit
+        adc units0,y
+        sta st_horizon
+        lda credit+1
+        adc units1,y
+        sta st_horizon+1
+        lda credit+2
+        adc units2,y
+        sta st_horizon+2
+        lda credit+3
+        adc #0
+        sta st_horizon+3
         ldx #RUN_LIMIT          ; samples taken at once
+        bra @take
+@more:  clc                     ; one more taken: the one before it is passed over
+        lda st_pass
+        adc st_bytes
+        sta st_pass
+        lda st_pass+1
+        adc st_bytes+1
+        sta st_pass+1
+        lda st_pass+2
+        adc st_bytes+2
+        sta st_pass+2
+        bcc @take
+        lda #$FF                ; beyond any bank
+        sta st_pass
+        sta st_pass+1
+        sta st_pass+2
 @take:  clc                     ; the next one is due a period later
         lda st_due
         adc st_period
@@ -356,15 +450,23 @@ stream_due:
         lda st_due+3
         adc st_period+3
         sta st_due+3
-        jsr stream_byte         ; A = this sample, the position past its step
-        sta tmp+3
-        lda st_on
-        beq @play               ; the stream has ended
+        jsr stream_count
+        bcs @play               ; the pass has ended
         dex
         beq @play
-        jsr stream_late         ; due as well?
-        bpl @take
-@play:  lda tmp+3
+        sec                     ; due before the horizon as well? (signed)
+        lda st_due
+        sbc st_horizon
+        lda st_due+1
+        sbc st_horizon+1
+        lda st_due+2
+        sbc st_horizon+2
+        lda st_due+3
+        sbc st_horizon+3
+        bvc @sign
+        eor #$80
+@sign:  bmi @more
+@play:  jsr stream_read
         jsr dac_write
         add_credit #<(SAMPLE_CYCLES * 77), #>(SAMPLE_CYCLES * 77)
         rts
@@ -384,43 +486,68 @@ stream_late:
         eor #$80
 @sign:  rts
 
-; A = the stream's next sample; the position moves on by the step and the count
-; down by one, to the loop or the stream's end. Keeps X.
-stream_byte:
-        phx
-        jsr pcm_byte
-        sta tmp+2
-        lda pcm_outside         ; past the data: the end
-        bne @end
-        ldy st_step
-@step:  dey
-        beq @count
-        phy
-        jsr pcm_byte
-        ply
-        bra @step
-@count: lda st_length           ; to the end of the data: no count
+; A sample taken: the count goes down by the stride. At the end of a pass the
+; stream loops (rewound) or stops, and the carry is set. Keeps X.
+stream_count:
+        lda st_length           ; to the end of the data: no count
         ora st_length+1
         ora st_length+2
-        beq @out
-        lda st_left             ; st_left - 1
-        bne @low
-        lda st_left+1
-        bne @mid
-        dec st_left+2
-@mid:   dec st_left+1
-@low:   dec st_left
+        beq @going
+        sec
         lda st_left
+        sbc st_stride
+        sta st_left
+        lda st_left+1
+        sbc st_stride+1
+        sta st_left+1
+        lda st_left+2
+        sbc st_stride+2
+        sta st_left+2
+        bcc stream_end
         ora st_left+1
-        ora st_left+2
-        bne @out
-@end:   lda st_loop
+        ora st_left
+        beq stream_end
+@going: clc
+        rts
+; The stream's pass has ended: it loops or stops. Sets the carry; keeps X.
+stream_end:
+        lda st_loop
         beq @stop
         jsr stream_rewind
-        bra @out
+        sec
+        rts
 @stop:  stz st_on
+        sec
+        rts
+
+; A = the stream's sample, read after passing over st_pass bytes; the next read
+; passes over st_bytes - 1. A read outside the data ends the pass. Keeps X.
+stream_read:
+        phx
+        lda st_pass
+        sta pcm_skip_n
+        lda st_pass+1
+        sta pcm_skip_n+1
+        lda st_pass+2
+        sta pcm_skip_n+2
+        jsr pcm_skip
+        jsr pcm_byte
+        sta st_sample
+        sec
+        lda st_bytes
+        sbc #1
+        sta st_pass
+        lda st_bytes+1
+        sbc #0
+        sta st_pass+1
+        lda st_bytes+2
+        sbc #0
+        sta st_pass+2
+        lda pcm_outside         ; past the data
+        beq @out
+        jsr stream_end
 @out:   plx
-        lda tmp+2
+        lda st_sample
         rts
 
 ; A wait of Y + 256 X samples (units in units0,y and tmp+1..tmp+3) moves the

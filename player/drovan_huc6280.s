@@ -57,7 +57,7 @@ huc_select: .res 1  ; the log's channel select
 huc_scaled: .res 1  ; nonzero when the log's periods are rescaled
 run:      .res 1    ; commands a run loop may still take
 burst:    .res 1    ; commands the main loop may still run before reading the timer
-ym_skips: .res 1    ; YM2612 writes a skip run has passed over
+ym_skips: .res 1    ; YM2612 writes a skip run or PCM run has taken
 duck:     .res 1    ; PSG volume steps the SN76489 plays below full, under a YM2612
 dac_on:   .res 1    ; nonzero while the YM2612's DAC is on
 dac_pan:  .res 1    ; the DAC's balance
@@ -69,10 +69,9 @@ pcm_end:  .res 3    ; where the block being read ends in the data bank
 pcm_end_at: .res 1  ; nonzero while a block is read (pcm_pos then stands at its start)
 blocks:   .res 1    ; data blocks in the table
 bank_size: .res 3   ; the data bank's length
-wtotal:   .res 1    ; samples the 0x8n commands taken together wait
-merged:   .res 1    ; 0x8n commands taken with the first
-quota:    .res 1    ; samples after which no further 0x8n is taken
-spent:    .res 1    ; cycles of the commands taken, 16 a unit
+wtotal:   .res 1    ; samples the commands a PCM run took wait
+merged:   .res 1    ; 0x8n commands a PCM run passed over
+quota:    .res 1    ; samples after which a PCM run takes no further sample or wait
 pcm_outside: .res 1 ; nonzero when the last read fell outside the data bank
 st_on:    .res 1    ; nonzero while the DAC stream plays
 st_id:    .res 1    ; the stream set up for the YM2612's DAC (0xFF: none)
@@ -88,6 +87,13 @@ st_due:   .res 4    ; credit at which its next sample is due
 st_start: .res 3    ; data offset of its start
 st_length: .res 3   ; samples of one pass (0: to the end of the data)
 st_left:  .res 3    ; samples left in this pass
+st_stride: .res 3   ; samples each sample taken stands for: 1, or a power of two
+                    ; for frequencies above the DAC's 14.7 kHz
+st_bytes: .res 3    ; data bytes a sample taken moves on: step x stride
+st_pass:  .res 3    ; data bytes to pass over before the next read
+st_horizon: .res 4  ; credit up to which due samples are taken together
+st_sample: .res 1   ; the sample read
+pcm_skip_n: .res 3  ; data bytes pcm_skip passes over
 product:  .res 4
 factor:   .res 4
 count:    .res 2
@@ -145,6 +151,8 @@ init:
         sta st_id
         lda #1
         sta st_step
+        sta st_stride
+        sta st_bytes
         lda album_songs
         beq @song
         cpy album_songs

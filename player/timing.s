@@ -120,6 +120,8 @@ start_timer:
         sta IRQ_DISABLE
         lda #TIMER_STEPS - 1
         sta last_step
+        lda #PCM_SAMPLES
+        sta quota
         ; fall through
 
 ; Runs each command when it is due. The timer is read while waiting, and before every
@@ -215,12 +217,31 @@ main:
         lda tmp+1
         cmp #>(MAX_AHEAD * 77)
         bcs @reset
-@held:  bra @tick
+@held:  bra @quota
 @reset: ldx #3
 @copy:  lda base,x
         sta credit,x
         dex
         bpl @copy
+@quota:
+        ; quota = the samples a DAC sample may stand for: PCM_SAMPLES while the player is
+        ; on time or less than 0.5 ms behind (LATE_STEPS x 65536 units: the jitter of a
+        ; player at the edge of its speed), then one more for every 5.2 samples it is
+        ; behind, up to PCM_SAMPLES_LATE; worked out at each step of the timer.
+        lda credit+3
+        bmi :+                  ; ahead of the next command
+        bne :++                 ; far behind
+        lda credit+2
+        cmp #LATE_STEPS
+        bcc :+
+        cmp #PCM_SAMPLES_LATE - PCM_SAMPLES + LATE_STEPS
+        bcs :++
+        adc #<(PCM_SAMPLES - LATE_STEPS) ; carry is clear
+        bra :+++
+:       lda #PCM_SAMPLES
+        bra :++
+:       lda #PCM_SAMPLES_LATE
+:       sta quota
 @tick:  lda tick_due
         beq @main
         jsr fm_tick

@@ -14,48 +14,54 @@ DAC_VOLUME  = 31                        ; full: the PSG parts sit DUCK steps bel
 DUCK        = 6                         ; 9 dB; the Mega Drive mixes its PSG about 12 dB below
 MAX_BLOCKS  = 32
 PCM_SAMPLES = 3                         ; the DAC plays at most one sample in 3
-PCM_SAMPLES_LATE = 16                   ; and in 16 while the player is behind time
-LATE_UNITS  = $80000                    ; by 42 samples (1 ms) or more
-PCM_CYCLES  = 400                       ; an 0x8n, from the main loop back
-PCM_MERGE_CYCLES = 64                   ; each 0x8n taken with it
-SKIP_MERGE_CYCLES = 48                  ; each skipped command taken with it
+PCM_SAMPLES_LATE = 64                   ; and in up to 64 while the player is behind time
+LATE_STEPS  = 4                         ; from 21 samples behind on
+PCM_CYCLES  = 400                       ; an 0x8n or DAC write, from the main loop back
+PCM_MERGE_CYCLES = 60                   ; each command taken with it
 YM_MERGE_CYCLES = 150                   ; each YM2612 write taken with it
-PCM_RUN_LIMIT = 32                      ; commands taken with an 0x8n at most
-SPENT_LIMIT = 240                       ; and cycles (3840)
-DAC_CYCLES  = 300                       ; a DAC write (0x52 0x2A), from the main loop back
-DAC_MERGE_CYCLES = 60                   ; each command taken with it
+PCM_RUN_LIMIT = 64                      ; commands taken with a sample at most
 
 .segment "TABLES"
-; What pcm_wait makes of each command byte: 0x80 + n for 0x8n, 0x40 for 0x52 and
-; 0x41 for 0x53 (whose register decides), the length of a command skipped anyway, 0
-; for the others, which end the run.
+; How pcm_run takes each command byte: an index into run_kinds.
 merge_kinds:
         .repeat 256, C
+        skip_length C
         .if C >= $80 && C <= $8F
-            .byte $80 | (C & $0F)
+            .byte 2
+        .elseif C >= $70 && C <= $7F
+            .byte 4
+        .elseif C = $61
+            .byte 6
         .elseif C = $52
-            .byte $40
+            .byte 8
         .elseif C = $53
-            .byte $41
+            .byte 10
+        .elseif slen > 0
+            .byte 12
         .else
-            skip_length C
-            .byte slen
+            .byte 0
         .endif
         .endrepeat
-; What dac_run's commands cost, by the count X it had left.
-        run_units dac_units, DAC_CYCLES, DAC_MERGE_CYCLES
-; n x 16 cycles in units, in three byte planes.
-sixteen_units:
-        .repeat 256, N
-        .byte <(N * 16 * 77)
+run_kinds:
+        .word run_play, run_pcm, run_short, run_wait, run_port0, run_port1, run_skip
+; What pcm_run's commands cost, by the count it had left: PCM_CYCLES for the first,
+; PCM_MERGE_CYCLES for each one taken after it; in units, the middle and high byte
+; planes.
+pcm_units:
+        .repeat PCM_RUN_LIMIT, N
+        .byte >((PCM_CYCLES + (PCM_RUN_LIMIT - 1 - N) * PCM_MERGE_CYCLES) * 77)
         .endrepeat
-        .repeat 256, N
-        .byte >(N * 16 * 77)
+        .repeat PCM_RUN_LIMIT, N
+        .byte ^((PCM_CYCLES + (PCM_RUN_LIMIT - 1 - N) * PCM_MERGE_CYCLES) * 77)
         .endrepeat
-        .repeat 256, N
-        .byte ^(N * 16 * 77)
+; What the FM writes it took cost beyond that, by their count.
+fm_merge_units:
+        .repeat PCM_RUN_LIMIT, N
+        .byte <(N * (YM_MERGE_CYCLES - PCM_MERGE_CYCLES) * 77)
         .endrepeat
-
+        .repeat PCM_RUN_LIMIT, N
+        .byte >(N * (YM_MERGE_CYCLES - PCM_MERGE_CYCLES) * 77)
+        .endrepeat
 .segment "BSS"
 blk_image: .res 3 * MAX_BLOCKS          ; image offset of each block's data, by byte planes
 blk_start: .res 3 * MAX_BLOCKS          ; its offset in the data bank
@@ -74,7 +80,7 @@ ym_port0:
         ldx #0
         jmp ym_fm
 @sample:
-        jmp dac_run
+        jmp dac_sample
 @switch:
         next_byte
         and #$80
@@ -165,223 +171,129 @@ dac_write:
         sta PSG_SELECT
 @done:  rts
 
-; 0x8n: the next byte of the data bank to the DAC, then n samples. The commands right
-; after it are taken with it: skipped commands and FM writes (ym_peek), which take no
-; time, and further 0x8n while it covers fewer than `quota` samples (their
-; bytes passed over, their waits added). So the DAC plays one sample in PCM_SAMPLES
-; or more (14.7 kHz at most), and a faster stream costs little more. When the player
-; is 1 ms behind or more (a dense stream among many FM writes), it plays one in
-; PCM_SAMPLES_LATE until it has caught up, so the song keeps its time. Keeps its own
-; account of cycles (`spent`, in 16-cycle units).
+
+; 0x8n: the data bank's next byte is the sample, then n samples.
 pcm_wait:
-        lda #PCM_SAMPLES
-        ldx credit+3
-        bne @late
-        ldx credit+2
-        cpx #>(LATE_UNITS >> 8)
-        bcc @quota
-@late:  lda #PCM_SAMPLES_LATE
-@quota: sta quota
         lda cmd
         and #$0F
         sta wtotal
-        jsr pcm_byte            ; the sample to play
+        jsr pcm_byte
+        bra pcm_run
+
+; 0x52 0x2A dd (the register read): the sample dd.
+dac_sample:
+        stz wtotal
+        next_byte
+        ; fall through
+; Plays DAC sample A, and takes the commands right after it with it: skipped
+; commands and FM writes (ym_peek), which take no time, and while what was taken
+; waits fewer than `quota` samples, further samples (0x8n, whose bytes are passed
+; over, and DAC writes, dropped) and waits (0x7n, 0x61 below 256 samples), their
+; samples added. So the DAC plays one sample in PCM_SAMPLES or more (14.7 kHz at
+; most), a stream faster than that costs little more, and fewer while the player is
+; behind, until it has caught up: whatever a driver writes between its samples, the
+; song keeps its time. Each command is dispatched by its kind (merge_kinds); the
+; cycles are accounted in place of the main loop's, by the commands and FM writes
+; taken.
+pcm_run:
         sta tmp+3
         stz merged
-        lda #PCM_CYCLES / 16
-        sta spent
-        ldx #PCM_RUN_LIMIT      ; the timer must be read now and then
-@next:  dex
-        beq @play
+        stz ym_skips
+        lda #PCM_RUN_LIMIT      ; the timer must be read now and then
+        sta run
+run_next:
+        dec run
+        beq run_play
         lda (ptr)
         tay
-        lda merge_kinds,y
-        bmi @pcm
-        beq @play
-        cmp #$40
-        bcs @ym
-        ldy #SKIP_MERGE_CYCLES / 16
-@skip:  clc                     ; A bytes of a skipped command
+        ldx merge_kinds,y
+        jmp (run_kinds,x)
+
+run_skip:                       ; a command skipped anyway: its length
+        lda skip_lengths,y
+run_pass:                       ; A bytes passed over
+        clc
         adc ptr
         sta ptr
-        bcc @count
+        bcc run_next
         jsr next_page
-@count: tya
-        clc
-        adc spent
-        sta spent
-        cmp #SPENT_LIMIT
-        bcc @next
-        bra @play
-@ym:    ldy ptr                 ; operands in the next page: left to the handler
-        cpy #$FE
-        bcs @play
-        jsr ym_peek             ; an FM write: taken with the 0x8n
-        bcs @play
-        lda #3
-        ldy #YM_MERGE_CYCLES / 16
-        bra @skip
-@pcm:   ldy wtotal              ; another 0x8n while fewer than the quota
-        cpy quota
-        bcs @play
+        bra run_next
+
+run_pcm:                        ; 0x8n: its byte passed over while under the quota
+        lda wtotal
+        cmp quota
+        bcs run_play
+        tya
         and #$0F
-        clc
-        adc wtotal
+        adc wtotal              ; carry is clear
         sta wtotal
         inc merged
         inc ptr
-        bne @taken
+        bne run_next
         jsr next_page
-@taken: lda #PCM_MERGE_CYCLES / 16
-        clc
-        adc spent
-        sta spent
-        cmp #SPENT_LIMIT
-        bcc @next
-        bra @play
-@play:  lda merged              ; the bytes of the 0x8n taken: passed over
-        beq @dac
-        jsr pcm_pass
-@dac:   lda tmp+3               ; the sample
-        jsr dac_write
-        ldy wtotal
-        wait_samples
-        ldx spent               ; the account, in place of the main loop's
-        clc
-        lda credit
-        adc sixteen_units,x
-        sta credit
-        lda credit+1
-        adc sixteen_units+256,x
-        sta credit+1
-        lda credit+2
-        adc sixteen_units+512,x
-        sta credit+2
-        bcc @back
-        inc credit+3
-@back:  jsr read_soon
-        pla                     ; the main loop's return address
-        pla
-        jmp main
+        bra run_next
 
-; A (1-16) bytes further on in the data bank, without reading them.
-pcm_pass:
-        sta tmp
-        lda pcm_left+2
-        ora pcm_left+1
-        bne @fast
-        lda pcm_left
-        cmp tmp
-        bcs @fast
-@slow:  jsr pcm_byte            ; the block ends among them
-        dec tmp
-        bne @slow
-        rts
-@fast:  clc
-        lda pcm_ptr
-        adc tmp
-        sta pcm_ptr
-        bcc @left
-        inc pcm_ptr+1
-        bne @left
-        lda #$E0                ; the next 8 KiB page, if a HuC6280 maps it
-        sta pcm_ptr+1
-        inc pcm_page
-        bpl @left
-        stz pcm_left
-        stz pcm_left+1
-        stz pcm_left+2
-        rts
-@left:  sec
-        lda pcm_left
-        sbc tmp
-        sta pcm_left
-        bcs @done
-        lda pcm_left+1
-        bne @mid
-        dec pcm_left+2
-@mid:   dec pcm_left+1
-@done:  rts
-
-; 0x52 0x2A dd: the DAC's sample dd, and the commands right after it: waits, which
-; are taken whole, skipped commands, and further DAC samples while what was taken
-; covers fewer than `quota` samples (dropped, as pcm_wait drops bytes). So direct DAC
-; writes, at 22 kHz or faster, play like 0x8n. Keeps its own account.
-dac_run:
-        next_byte
-        sta tmp+3
-        lda #PCM_SAMPLES
-        ldx credit+3
-        bne @late
-        ldx credit+2
-        cpx #>(LATE_UNITS >> 8)
-        bcc @quota
-@late:  lda #PCM_SAMPLES_LATE
-@quota: sta quota
-        stz wtotal
-        ldx #RUN_LIMIT          ; the timer must be read now and then
-@next:  dex
-        beq @play
-        lda (ptr)
-        tay
-        and #$F0
-        cmp #$70
-        beq @short
-        cpy #$61
-        beq @wait
-        cpy #$52
-        bne @other
-        lda ptr+1               ; in the windows' last page: left to the main loop
-        cmp #WINDOW_END - 1
-        beq @play
-        ldy #1
-        lda (ptr),y
-        cmp #$2A
-        bne @fm
-        lda wtotal              ; another sample while fewer than the quota
-        cmp quota
-        bcs @play
-        lda #3
-        bra @pass
-@fm:    jsr ym_peek             ; an FM write: taken with the sample, and the
-        bcs @play               ; timer read after the run
-        stz burst
-        lda #3
-        bra @pass
-@other: lda merge_kinds,y       ; a command skipped anyway (not 0x8n, not 0x53)
-        bmi @play
-        beq @play
-        cmp #$40
-        bcs @play
-@pass:  clc                     ; A bytes passed over
-        adc ptr
-        sta ptr
-        bcc @next
-        jsr next_page
-        bra @next
-@short: tya                     ; 0x7n: n + 1 samples
+run_short:                      ; 0x7n: n + 1 samples, taken whole
+        tya
         and #$0F
         sec
         adc wtotal
         sta wtotal
-        lda #1
-        bra @pass
-@wait:  lda ptr+1               ; 0x61 nn 00: nn samples (longer waits end the run)
-        cmp #WINDOW_END - 1
-        beq @play
+        inc ptr
+        bne run_next
+        jsr next_page
+        bra run_next
+
+run_wait:                       ; 0x61 nn 00: nn samples, while under the quota (operands
+        lda wtotal              ; in the next page, or 256 samples and more: left to
+        cmp quota               ; the main loop)
+        bcs run_play
+        ldy ptr
+        cpy #$FE
+        bcs run_play
         ldy #2
         lda (ptr),y
-        bne @play
+        bne run_play
         dey
         lda (ptr),y
-        clc
-        adc wtotal
-        bcs @play
+        adc wtotal              ; carry is clear
+        bcs run_play
         sta wtotal
         lda #3
-        bra @pass
-@play:  lda dac_on              ; the sample: dac_write, written out here, where a
-        beq @waits              ; 22 kHz stream of DAC writes has no cycle to spare
+        bra run_pass
+
+run_play:
+        jmp run_out
+
+run_port0:                      ; 0x52: the DAC's sample, dropped while under the
+        ldy ptr                 ; quota, or an FM write (operands in the next page:
+        cpy #$FE                ; left to the handler)
+        bcs run_play
+        ldy #1
+        lda (ptr),y
+        cmp #$2A
+        bne run_fm
+        lda wtotal
+        cmp quota
+        bcs run_play
+        lda #3
+        bra run_pass
+run_port1:                      ; 0x53: an FM write
+        ldy ptr
+        cpy #$FE
+        bcs run_play
+run_fm: jsr ym_peek             ; taken with the sample (the DAC's switch and pan
+        bcs run_play            ; end the run)
+        inc ym_skips
+        lda #3
+        jmp run_pass
+
+run_out:
+        lda merged              ; the bytes of the 0x8n taken: passed over
+        beq @dac
+        jsr pcm_pass
+@dac:   lda dac_on              ; the sample: dac_write, written out here
+        beq @waits
         lda owned+DAC_CHANNEL
         bne @waits
         lda tmp+3
@@ -394,23 +306,165 @@ dac_run:
         lda huc_select
         sta PSG_SELECT
 @waits: ldy wtotal
-        beq @done
+        beq @account
         wait_samples
-@done:  clc                     ; the account, in place of the main loop's: by the
-        lda credit              ; number of commands taken (X is what was left)
-        adc dac_units,x
-        sta credit
+@account:
+        ldx run                 ; the account, in place of the main loop's (to 256
+        clc                     ; units, a fiftieth of a sample)
         lda credit+1
-        adc dac_units+RUN_LIMIT,x
+        adc pcm_units,x
         sta credit+1
         lda credit+2
-        adc dac_units+2*RUN_LIMIT,x
+        adc pcm_units+PCM_RUN_LIMIT,x
         sta credit+2
-        bcc @back
+        bcc @fm
         inc credit+3
+@fm:    ldx ym_skips
+        beq @long
+        add_credit {fm_merge_units,x}, {fm_merge_units+PCM_RUN_LIMIT,x}
+        bra @read
+@long:  lda run                 ; after a long run, the timer soon
+        cmp #PCM_RUN_LIMIT - 4
+        bcs @back
+@read:  jsr read_soon
 @back:  pla                     ; the main loop's return address
         pla
         jmp main
+
+; A (1-255) bytes further on in the data bank, without reading them: quickly while
+; the block being read has 256 bytes more or more.
+pcm_pass:
+        sta pcm_skip_n
+        ldy pcm_left+1
+        bne @fast
+        ldy pcm_left+2
+        bne @fast
+        stz pcm_skip_n+1
+        stz pcm_skip_n+2
+        bra pcm_skip
+@fast:  clc
+        adc pcm_ptr
+        sta pcm_ptr
+        bcc @left
+        inc pcm_ptr+1
+        bne @left
+        lda #$E0                ; the next 8 KiB page, if a HuC6280 maps it
+        sta pcm_ptr+1
+        inc pcm_page
+        bpl @left
+        stz pcm_left            ; beyond: on at the block's end
+        stz pcm_left+1
+        stz pcm_left+2
+        rts
+@left:  sec
+        lda pcm_left
+        sbc pcm_skip_n
+        sta pcm_left
+        bcs @done
+        lda pcm_left+1
+        bne @mid
+        dec pcm_left+2
+@mid:   dec pcm_left+1
+@done:  rts
+
+; pcm_skip_n (24 bits) bytes further on in the data bank, without reading them.
+pcm_skip:
+        lda pcm_skip_n
+        ora pcm_skip_n+1
+        ora pcm_skip_n+2
+        beq @done
+        lda pcm_left
+        ora pcm_left+1
+        ora pcm_left+2
+        beq @unread             ; no block being read: pcm_pos stands where it is
+        lda pcm_skip_n          ; within the block?
+        cmp pcm_left
+        lda pcm_skip_n+1
+        sbc pcm_left+1
+        lda pcm_skip_n+2
+        sbc pcm_left+2
+        bcs @leave
+        sec                     ; pcm_left -= n
+        lda pcm_left
+        sbc pcm_skip_n
+        sta pcm_left
+        lda pcm_left+1
+        sbc pcm_skip_n+1
+        sta pcm_left+1
+        lda pcm_left+2
+        sbc pcm_skip_n+2
+        sta pcm_left+2
+        clc                     ; the offset in the 8 KiB page + n, in tmp+1..tmp
+        lda pcm_ptr
+        adc pcm_skip_n
+        sta pcm_ptr
+        lda pcm_ptr+1
+        and #$1F
+        adc pcm_skip_n+1
+        sta tmp
+        lda pcm_skip_n+2
+        adc #0
+        sta tmp+1
+        lda tmp
+        and #$1F
+        ora #$E0
+        sta pcm_ptr+1
+        lda tmp                 ; pages further on: (tmp+1..tmp) / 32
+        ldy #5
+@page:  lsr tmp+1
+        ror a
+        dey
+        bne @page
+        clc
+        adc pcm_page
+        sta pcm_page
+        bcs @far
+        cmp #$80                ; the last page a HuC6280 maps is 0x7F
+        bcs @far
+@done:  rts
+@far:   stz pcm_left            ; the block's rest is beyond 1 MiB: on at its end
+        stz pcm_left+1
+        stz pcm_left+2
+        rts
+@leave: sec                     ; past the block: n - pcm_left from its end
+        lda pcm_skip_n
+        sbc pcm_left
+        sta pcm_skip_n
+        lda pcm_skip_n+1
+        sbc pcm_left+1
+        sta pcm_skip_n+1
+        lda pcm_skip_n+2
+        sbc pcm_left+2
+        sta pcm_skip_n+2
+        stz pcm_left
+        stz pcm_left+1
+        stz pcm_left+2
+@unread:
+        lda pcm_end_at          ; a block read to its end: the bank goes on from there
+        beq @add
+        stz pcm_end_at
+        lda pcm_end
+        sta pcm_pos
+        lda pcm_end+1
+        sta pcm_pos+1
+        lda pcm_end+2
+        sta pcm_pos+2
+@add:   clc
+        lda pcm_pos
+        adc pcm_skip_n
+        sta pcm_pos
+        lda pcm_pos+1
+        adc pcm_skip_n+1
+        sta pcm_pos+1
+        lda pcm_pos+2
+        adc pcm_skip_n+2
+        sta pcm_pos+2
+        bcc @in
+        lda #$FF                ; beyond any bank
+        sta pcm_pos
+        sta pcm_pos+1
+        sta pcm_pos+2
+@in:    rts
 
 ; 0xE0 dddddddd: the data bank's read offset. Beyond 24 bits is beyond any bank.
 pcm_seek:
@@ -448,16 +502,26 @@ pcm_byte:
         sta pcm_pos+1
         lda pcm_end+2
         sta pcm_pos+2
-@find:  jsr pcm_find
+@find:  lda pcm_pos+2            ; at or past the bank's end: nothing to find, and
+        cmp bank_size+2         ; the position stays there
+        bne @past
+        lda pcm_pos+1
+        cmp bank_size+1
+        bne @past
+        lda pcm_pos
+        cmp bank_size
+@past:  bcs @outside
+        jsr pcm_find
         bcc @read
+        inc pcm_pos             ; a block beyond 1 MiB: silence
+        bne @outside
+        inc pcm_pos+1
+        bne @outside
+        inc pcm_pos+2
+@outside:
         lda #1
         sta pcm_outside
-        inc pcm_pos             ; outside the bank: silence
-        bne @none
-        inc pcm_pos+1
-        bne @none
-        inc pcm_pos+2
-@none:  lda #$80
+        lda #$80
         rts
 @read:  stz pcm_outside
         lda pcm_page

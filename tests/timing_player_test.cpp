@@ -1,0 +1,90 @@
+// The player keeps time whatever the stream holds: seeded random mixes of every
+// command that waits or plays PCM among FM and PSG writes, and a driver that writes
+// the YM2612 with every DAC sample, each rendered through libgme and held against
+// the same markers with nothing between them. Every marker of a minute must come
+// within a few samples of its place: the player may merge samples when busy, but it
+// is free again before each marker and never drifts.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+
+#include "tests/audio.h"
+#include "tests/support.h"
+#include "tools/render.h"
+#include "tools/timing_songs.h"
+
+namespace quorvel::test {
+namespace {
+
+constexpr unsigned kMarkers = 5;     // a loop of six seconds, ten times over
+constexpr double kSeconds = 60.5;
+
+std::string convertSong(const ScratchDir& dir, const songs::Song& song)
+{
+    writeFile(dir / "drovan_huc6280.bin", readFile(QUORVEL_PLAYER_IMAGE));
+    writeFile(dir / (song.name + ".vgm"), song.vgm);
+    EXPECT_EQ(runQuorvel({song.name + ".vgm", song.name + ".hes"}, dir.path()).status, 0);
+    return dir / (song.name + ".hes");
+}
+
+// Where tone 2 starts to sound after each `from` (-1 when it does not within a second).
+std::vector<long> onsets(const std::string& hes, const std::vector<long>& from)
+{
+    const std::vector<double> s =
+        mono(renderVoices(hes, kSeconds, [](const std::string& v) { return v == "Wave 3"; }));
+    std::vector<long> found;
+    for (const long at : from) {
+        long n = std::max(at, 0L);
+        const long last = std::min(at + static_cast<long>(songs::kSecond), static_cast<long>(s.size()));
+        while (n < last && std::fabs(s[static_cast<std::size_t>(n)]) < 500) ++n;
+        found.push_back(n < last ? n : -1);
+    }
+    return found;
+}
+
+// The worst distance, in samples, of the song's markers from the same markers alone.
+template <class Mix>
+long worstMarker(const std::string& name, Mix mix)
+{
+    const Bytes bank = songs::drumSound(6000, 200, 11025);
+    const songs::TimedSong alone = songs::markersAlone(bank, kMarkers, kSeconds);
+    songs::TimedSong mixed = songs::timedSong(name, bank, kMarkers, kSeconds, mix);
+    ScratchDir dir;
+    std::vector<long> due;
+    for (std::uint32_t at = songs::kSecond; at + songs::kSecond < kSeconds * songs::kSecond; at += songs::kSecond) {
+        if (at % alone.loopSamples != 0) due.push_back(static_cast<long>(at));
+    }
+    std::vector<long> want = onsets(convertSong(dir, alone.song), due);
+    for (long& w : want) w -= 2205; // search from 50 ms before the free player's onset
+    const std::vector<long> got = onsets(convertSong(dir, mixed.song), want);
+    long worst = 0;
+    for (std::size_t k = 0; k < due.size(); ++k) {
+        EXPECT_GE(got[k], 0) << name << ": no marker after " << due[k] << " samples";
+        worst = std::max(worst, std::labs(got[k] - want[k] - 2205));
+        if (getenv("DBG")) std::cout << due[k] << " " << want[k] + 2205 << " " << got[k] << "\n";
+    }
+    std::cout << name << " (" << mixed.song.vgm.size() / 1024 << " KiB): " << due.size()
+              << " markers, the worst " << worst << " samples from its place\n";
+    return worst;
+}
+
+TEST(TimeKept, RandomMixesOfEveryWaitAndPcmCommand)
+{
+    for (std::uint32_t seed = 1; seed <= 6; ++seed) {
+        const std::string name = "mix-" + std::to_string(seed);
+        EXPECT_LE(worstMarker(name, songs::RandomMix(seed, 6000)), 24) << name;
+    }
+}
+
+TEST(TimeKept, DriverWritingTheYm2612WithEverySample)
+{
+    for (std::uint32_t seed = 1; seed <= 2; ++seed) {
+        const std::string name = "driver-" + std::to_string(seed);
+        EXPECT_LE(worstMarker(name, songs::DriverMix(seed)), 4) << name;
+    }
+}
+
+} // namespace
+} // namespace quorvel::test
