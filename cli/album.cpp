@@ -23,17 +23,22 @@ struct Song {
     TrackInfo info;
 };
 
-// Converts one input as quorvel -raw would, printing the same lines; false after an
-// error line.
-bool convertSong(Song& song, std::FILE* console)
+// Converts one input as quorvel -raw would (with -fit, fitted), printing the same
+// lines; false after an error line.
+bool convertSong(Song& song, ConversionFlags flags, std::FILE* console)
 {
     ConversionJob job;
     job.inputPath = song.path;
+    job.flags = flags;
     job.console = console;
     try {
         loadInputImage(job);
         song.info = readTrackInfo(job.inputImage);
-        convertImage(job);
+        if ((flags & kFlagFit) != 0) {
+            convertFitted(job);
+        } else {
+            convertImage(job);
+        }
     } catch (const ConversionError& error) {
         std::fputs(error.what(), console);
         return false;
@@ -58,6 +63,7 @@ int runAlbum(int argc, char** argv, std::FILE* console)
 {
     std::fputs("quorvel-album: VGM to HES album maker for HuC6280 players\n", console);
     std::vector<std::string> paths;
+    ConversionFlags flags = 0;
     bool help = false;
     for (int n = 1; n < argc && !help; ++n) {
         const std::string arg = argv[n];
@@ -66,6 +72,7 @@ int runAlbum(int argc, char** argv, std::FILE* console)
             return 0;
         }
         help = arg == "-h" || arg == "-help" || arg == "-?";
+        if (arg == "-fit") flags |= kFlagFit;
         if (arg.empty() || arg[0] != '-') paths.push_back(stripQuotes(arg)); // other options are ignored
     }
     if (help || paths.size() < 2) {
@@ -77,7 +84,7 @@ int runAlbum(int argc, char** argv, std::FILE* console)
     bool skipped = false;
     for (std::size_t n = 1; n < paths.size(); ++n) {
         Song song{paths[n], Bytes(), TrackInfo()};
-        if (convertSong(song, console)) {
+        if (convertSong(song, flags, console)) {
             songs.push_back(std::move(song));
         } else {
             skipped = true;

@@ -30,6 +30,7 @@ CommandLine scanArguments(const std::vector<std::string>& args)
             }
             if (arg == "-raw") line.flags |= kFlagRaw;
             if (arg == "-m3u") line.flags |= kFlagPlaylist;
+            if (arg == "-fit") line.flags |= kFlagFit;
             continue; // other options are ignored
         }
         if (!line.haveInput) {

@@ -2,7 +2,11 @@
 // the HES or raw file out, and the process exit status.
 #include "cli/convert_file.h"
 
+#include <cstdlib>
+
 #include "convert/compact.h"
+#include "convert/fit.h"
+#include "convert/message.h"
 #include "convert/layout.h"
 #include "convert/load.h"
 #include "convert/patch.h"
@@ -27,6 +31,73 @@ void convertImage(ConversionJob& job)
     for (const std::string& warning : job.warnings) std::fputs(warning.c_str(), job.console);
 }
 
+namespace {
+
+// The converted image of the job's input, and what the conversion printed.
+std::string convertQuietly(ConversionJob& job)
+{
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* console = job.console;
+    job.console = open_memstream(&text, &size);
+    if (job.console == nullptr) throw ConversionError("Error: Failed to allocate memory\n");
+    try {
+        convertImage(job);
+    } catch (...) {
+        std::fclose(job.console);
+        std::fwrite(text, 1, size, console); // what it printed before the error line
+        std::free(text);
+        job.console = console;
+        throw;
+    }
+    std::fclose(job.console);
+    job.console = console;
+    std::string printed(text, size);
+    std::free(text);
+    return printed;
+}
+
+} // namespace
+
+void convertFitted(ConversionJob& job)
+{
+    Bytes original = job.inputImage; // compaction works on the input in place
+    const std::string printed = convertQuietly(job);
+    if (job.imageSize <= kPlayableImageSize) {
+        std::fputs(printed.c_str(), job.console);
+        return;
+    }
+    const auto size = static_cast<std::uint32_t>(job.imageSize);
+    FitReport report;
+    Bytes fitted = fitPcmRuns(original, report);
+    original = Bytes();
+    if (report.runs == 0) {
+        throw ConversionError(formatMessage(
+            "Error: %s is %u bytes over the %u bytes a HuC6280 player maps, and has no runs of PCM writes to repack\n",
+            job.inputPath.c_str(), size - kPlayableImageSize, kPlayableImageSize));
+    }
+
+    ConversionJob again;
+    again.inputPath = job.inputPath;
+    again.outputPath = job.outputPath;
+    again.flags = job.flags;
+    again.console = job.console;
+    again.playlist = std::move(job.playlist);
+    again.inputLength = static_cast<std::uint32_t>(fitted.size());
+    again.inputImage = std::move(fitted);
+    const std::string refitted = convertQuietly(again);
+    if (again.imageSize > kPlayableImageSize) {
+        throw ConversionError(formatMessage(
+            "Error: %s is %u bytes over the %u bytes a HuC6280 player maps, even with its PCM writes as DAC streams\n",
+            job.inputPath.c_str(), static_cast<std::uint32_t>(again.imageSize - kPlayableImageSize),
+            kPlayableImageSize));
+    }
+    std::fprintf(job.console, "Fitting %s: %u bytes; %u runs of %llu PCM writes play as DAC streams\n",
+                 job.inputPath.c_str(), size, report.runs, static_cast<unsigned long long>(report.samples));
+    std::fputs(refitted.c_str(), job.console);
+    job = std::move(again);
+}
+
 int convertFile(const std::string& inputPath, const std::string& outputPath,
                 ConversionFlags flags, std::FILE* console)
 {
@@ -40,7 +111,11 @@ int convertFile(const std::string& inputPath, const std::string& outputPath,
         if ((flags & kFlagPlaylist) != 0 && (flags & kFlagRaw) == 0) {
             job.playlist = songPlaylist(readTrackInfo(job.inputImage), inputPath, outputPath);
         }
-        convertImage(job);
+        if ((flags & kFlagFit) != 0) {
+            convertFitted(job);
+        } else {
+            convertImage(job);
+        }
         writeHesFile(job);
     } catch (const ConversionError& error) {
         std::fputs(error.what(), console);

@@ -17,6 +17,11 @@ std::string songPlaylist(const TrackInfo& info, const std::string& inputPath, co
 // whose input image is loaded, then prints the warnings. Throws ConversionError.
 void convertImage(ConversionJob& job);
 
+// The same, for kFlagFit: a song whose image would pass 31 banks is converted again
+// with its runs of PCM writes as DAC streams, and says so; one that fits is converted
+// exactly as without the flag. Throws ConversionError when even that is too large.
+void convertFitted(ConversionJob& job);
+
 // Converts one file; with kFlagPlaylist (and no kFlagRaw) writes its playlist too.
 // Returns 0 on success, 1 after an error line.
 int convertFile(const std::string& inputPath, const std::string& outputPath,

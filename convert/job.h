@@ -17,6 +17,7 @@ namespace quorvel {
 using ConversionFlags = unsigned;
 constexpr ConversionFlags kFlagRaw = 8;       // "-raw": the image without HES header and player
 constexpr ConversionFlags kFlagPlaylist = 16; // "-m3u": a playlist beside the HES file
+constexpr ConversionFlags kFlagFit = 32;      // "-fit": repack a song beyond 31 banks so that it fits
 
 // A failure that ends the conversion. The text is printed as it stands (it carries
 // its own line end); the run then exits with status 1.

@@ -50,7 +50,7 @@ void patchHeader(ConversionJob& job)
 
     if (job.imageSize > kPlayableImageSize) {
         job.warnings.push_back(formatMessage(
-            "Warning: the image is %u bytes; a HuC6280 player can map only the first %u (31 banks)\n",
+            "Warning: the image is %u bytes; a HuC6280 player can map only the first %u (31 banks): -fit repacks it\n",
             static_cast<std::uint32_t>(job.imageSize), kPlayableImageSize));
     }
 }

@@ -10,8 +10,8 @@
 ; fall due while the player is busy are passed over, the last one played.
 
 STREAM_CYCLES = 60                      ; the main loop's test of the stream, not due
-SAMPLE_CYCLES = 260                     ; a sample played
-STREAM_PERIOD = PCM_SAMPLES * SAMPLE_UNITS ; the shortest period played
+SAMPLE_CYCLES = 330                     ; a sample played
+STREAM_PERIOD = 4 * SAMPLE_UNITS        ; the shortest period played: 11 kHz
 
 .segment "CODE"
 
@@ -52,7 +52,7 @@ stream_data:
         jmp stream_bytes
 @done:  rts
 
-; st_bytes = st_step x st_stride (a power of two).
+; st_bytes = st_step x st_stride (a power of two), and st_gap = st_bytes - 1.
 stream_bytes:
         lda st_step
         sta st_bytes
@@ -67,12 +67,22 @@ stream_bytes:
 @shift: lsr tmp+2
         ror tmp+1
         ror tmp
-        bcs @done               ; the stride's one bit
+        bcs @gap                ; the stride's one bit
         asl st_bytes
         rol st_bytes+1
         rol st_bytes+2
         bra @shift
-@done:  rts
+@gap:   sec                     ; st_gap = st_bytes - 1
+        lda st_bytes
+        sbc #1
+        sta st_gap
+        lda st_bytes+1
+        sbc #0
+        sta st_gap+1
+        lda st_bytes+2
+        sbc #0
+        sta st_gap+2
+        rts
 
 ; X = stream, tmp..tmp+2 = the next three operand bytes.
 stream_operands:
@@ -131,9 +141,10 @@ stream_frequency:
         sta st_period,x
         dex
         bpl @copy
-        ; Above the DAC's rate (a period below PCM_SAMPLES samples; 0 above 551 MHz,
-        ; taken as 1), a sample taken stands for `stride` of them, a power of two:
-        ; 14.7-29.4 kHz plays every other sample, and so on.
+        ; Above 11025 Hz (a period below STREAM_PERIOD; 0 above 551 MHz, taken as
+        ; 1), a sample taken stands for `stride` of them, a power of two: 11-22 kHz
+        ; plays every other sample, and so on. A played sample costs about
+        ; SAMPLE_CYCLES, two thirds of what 11 kHz leaves between them.
         lda #1
         sta st_stride
         stz st_stride+1
@@ -397,29 +408,28 @@ stream_seek:
 ; Called by the main loop while the stream plays: the samples due are taken
 ; together and the last of them played, the bytes of the others passed over unread;
 ; while the player is behind (quota), so are those due within the next quota -
-; PCM_SAMPLES samples.
+; PCM_SAMPLES samples. Works on st_ahead = st_due - credit, due when negative.
 stream_due:
-        jsr stream_late
-        bpl @due
+        sec
+        lda st_due
+        sbc credit
+        sta st_ahead
+        lda st_due+1
+        sbc credit+1
+        sta st_ahead+1
+        lda st_due+2
+        sbc credit+2
+        sta st_ahead+2
+        lda st_due+3
+        sbc credit+3
+        sta st_ahead+3
+        bmi @due
         add_credit #<(STREAM_CYCLES * 77), #>(STREAM_CYCLES * 77) ; not due: STREAM_CYCLES spent
         rts
 @due:   lda quota
         sec
         sbc #PCM_SAMPLES
-        tay
-        clc
-        lda credit
-        adc units0,y
-        sta st_horizon
-        lda credit+1
-        adc units1,y
-        sta st_horizon+1
-        lda credit+2
-        adc units2,y
-        sta st_horizon+2
-        lda credit+3
-        adc #0
-        sta st_horizon+3
+        tay                     ; Y: the samples ahead that are taken too
         ldx #RUN_LIMIT          ; samples taken at once
         bra @take
 @more:  clc                     ; one more taken: the one before it is passed over
@@ -438,61 +448,82 @@ stream_due:
         sta st_pass+1
         sta st_pass+2
 @take:  clc                     ; the next one is due a period later
-        lda st_due
+        lda st_ahead
         adc st_period
-        sta st_due
-        lda st_due+1
+        sta st_ahead
+        lda st_ahead+1
         adc st_period+1
-        sta st_due+1
-        lda st_due+2
+        sta st_ahead+1
+        lda st_ahead+2
         adc st_period+2
-        sta st_due+2
-        lda st_due+3
+        sta st_ahead+2
+        lda st_ahead+3
         adc st_period+3
-        sta st_due+3
-        jsr stream_count
-        bcs @play               ; the pass has ended
-        dex
-        beq @play
-        sec                     ; due before the horizon as well? (signed)
-        lda st_due
-        sbc st_horizon
-        lda st_due+1
-        sbc st_horizon+1
-        lda st_due+2
-        sbc st_horizon+2
-        lda st_due+3
-        sbc st_horizon+3
-        bvc @sign
-        eor #$80
-@sign:  bmi @more
-@play:  jsr stream_read
-        jsr dac_write
-        add_credit #<(SAMPLE_CYCLES * 77), #>(SAMPLE_CYCLES * 77)
-        rts
-
-; N clear when the stream's next sample is due (credit >= st_due, signed).
-stream_late:
-        sec
-        lda credit
-        sbc st_due
-        lda credit+1
-        sbc st_due+1
-        lda credit+2
-        sbc st_due+2
-        lda credit+3
-        sbc st_due+3
-        bvc @sign
-        eor #$80
-@sign:  rts
-
-; A sample taken: the count goes down by the stride. At the end of a pass the
-; stream loops (rewound) or stops, and the carry is set. Keeps X.
-stream_count:
-        lda st_length           ; to the end of the data: no count
+        sta st_ahead+3
+        lda st_length           ; counted (0: to the end of the data)
         ora st_length+1
         ora st_length+2
-        beq @going
+        beq @count
+        jsr stream_count
+        bcs @play               ; the pass ends with this one
+@count: dex
+        beq @play
+        lda st_ahead+3          ; due now as well?
+        bmi @more
+        bne @play
+        cpy #0                  ; or, behind, within Y samples?
+        beq @play
+        lda st_ahead
+        cmp units0,y
+        lda st_ahead+1
+        sbc units1,y
+        lda st_ahead+2
+        sbc units2,y
+        bcc @more
+@play:  clc                     ; st_due = credit + st_ahead
+        lda credit
+        adc st_ahead
+        sta st_due
+        lda credit+1
+        adc st_ahead+1
+        sta st_due+1
+        lda credit+2
+        adc st_ahead+2
+        sta st_due+2
+        lda credit+3
+        adc st_ahead+3
+        sta st_due+3
+        jsr stream_read
+        tax
+        lda st_length           ; the pass ends with the sample just read
+        ora st_length+1
+        ora st_length+2
+        beq @sample
+        lda st_left
+        ora st_left+1
+        ora st_left+2
+        bne @sample
+        jsr stream_end
+@sample:
+        txa
+        ldy dac_on              ; the sample: dac_write, written out here
+        beq @done
+        ldy owned+DAC_CHANNEL
+        bne @done
+        lsr a
+        lsr a
+        lsr a
+        ldy #DAC_CHANNEL
+        sty PSG_SELECT
+        sta PSG_WAVE
+        lda huc_select
+        sta PSG_SELECT
+@done:  add_credit #<(SAMPLE_CYCLES * 77), #>(SAMPLE_CYCLES * 77)
+        rts
+
+; A sample taken from a stream with a length: the count goes down by the stride, to
+; 0 at the end of the pass, when the carry is set. Keeps X and Y.
+stream_count:
         sec
         lda st_left
         sbc st_stride
@@ -503,11 +534,16 @@ stream_count:
         lda st_left+2
         sbc st_stride+2
         sta st_left+2
-        bcc stream_end
+        bcc @end
         ora st_left+1
         ora st_left
-        beq stream_end
-@going: clc
+        beq @end
+        clc
+        rts
+@end:   stz st_left
+        stz st_left+1
+        stz st_left+2
+        sec
         rts
 ; The stream's pass has ended: it loops or stops. Sets the carry; keeps X.
 stream_end:
@@ -521,33 +557,66 @@ stream_end:
         rts
 
 ; A = the stream's sample, read after passing over st_pass bytes; the next read
-; passes over st_bytes - 1. A read outside the data ends the pass. Keeps X.
+; passes over st_bytes - 1. A read outside the data ends the pass. Inside a block
+; with 256 bytes or more left, the byte is read here, pcm_byte's work written out.
 stream_read:
-        phx
-        lda st_pass
+        lda st_pass+1
+        ora st_pass+2
+        bne @far
+        lda st_pass             ; fewer than 256: quickly
+        beq @read
+        jsr pcm_pass
+        bra @read
+@far:   lda st_pass
         sta pcm_skip_n
         lda st_pass+1
         sta pcm_skip_n+1
         lda st_pass+2
         sta pcm_skip_n+2
         jsr pcm_skip
-        jsr pcm_byte
-        sta st_sample
-        sec
-        lda st_bytes
-        sbc #1
+@read:  lda st_gap
         sta st_pass
-        lda st_bytes+1
-        sbc #0
+        lda st_gap+1
         sta st_pass+1
-        lda st_bytes+2
-        sbc #0
+        lda st_gap+2
         sta st_pass+2
+        lda pcm_left+1
+        ora pcm_left+2
+        beq @slow
+        lda pcm_page
+        tam #$80
+        lda (pcm_ptr)
+        tax
+        cla                     ; physical bank 0 back in window 7
+        tam #$80
+        inc pcm_ptr
+        bne @count
+        inc pcm_ptr+1
+        bne @count
+        lda #$E0                ; the next 8 KiB page, if a HuC6280 maps it
+        sta pcm_ptr+1
+        inc pcm_page
+        bpl @count
+        stz pcm_left            ; beyond: on at the block's end
+        stz pcm_left+1
+        stz pcm_left+2
+        txa
+        rts
+@count: lda pcm_left            ; pcm_left - 1 (256 or more)
+        bne @low
+        lda pcm_left+1
+        bne @mid
+        dec pcm_left+2
+@mid:   dec pcm_left+1
+@low:   dec pcm_left
+        txa
+        rts
+@slow:  jsr pcm_byte
+        sta st_sample
         lda pcm_outside         ; past the data
         beq @out
         jsr stream_end
-@out:   plx
-        lda st_sample
+@out:   lda st_sample
         rts
 
 ; A wait of Y + 256 X samples (units in units0,y and tmp+1..tmp+3) moves the

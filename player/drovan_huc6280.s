@@ -88,10 +88,11 @@ st_start: .res 3    ; data offset of its start
 st_length: .res 3   ; samples of one pass (0: to the end of the data)
 st_left:  .res 3    ; samples left in this pass
 st_stride: .res 3   ; samples each sample taken stands for: 1, or a power of two
-                    ; for frequencies above the DAC's 14.7 kHz
+                    ; for frequencies above 11 kHz
 st_bytes: .res 3    ; data bytes a sample taken moves on: step x stride
+st_gap:   .res 3    ; the bytes passed over after a sample read: st_bytes - 1
 st_pass:  .res 3    ; data bytes to pass over before the next read
-st_horizon: .res 4  ; credit up to which due samples are taken together
+st_ahead: .res 4    ; st_due - credit while the stream's samples are taken
 st_sample: .res 1   ; the sample read
 pcm_skip_n: .res 3  ; data bytes pcm_skip passes over
 product:  .res 4

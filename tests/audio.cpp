@@ -150,4 +150,50 @@ double PeakFinder::operator()(const std::vector<double>& s, std::size_t from)
     return (static_cast<double>(k) + shift) * kRenderRate / kFftSize;
 }
 
+SemitoneSpectra::SemitoneSpectra() : in_(fftw_alloc_real(kFrame)), out_(fftw_alloc_complex(kFrame / 2 + 1))
+{
+    plan_ = fftw_plan_dft_r2c_1d(static_cast<int>(kFrame), in_, out_, FFTW_ESTIMATE);
+    for (int note = 48; note <= 108; ++note) {
+        edges_.push_back(static_cast<std::size_t>(440 * std::pow(2.0, (note - 69.5) / 12) * kFrame / 44100));
+    }
+}
+
+SemitoneSpectra::~SemitoneSpectra()
+{
+    fftw_destroy_plan(plan_);
+    fftw_free(in_);
+    fftw_free(out_);
+}
+
+std::vector<double> SemitoneSpectra::operator()(const std::vector<double>& s, std::size_t from)
+{
+    for (std::size_t n = 0; n < kFrame; ++n) {
+        const double x = from + n < s.size() ? s[from + n] : 0.0;
+        in_[n] = x * (0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(n) / (kFrame - 1)));
+    }
+    fftw_execute(plan_);
+    std::vector<double> bands(edges_.size() - 1);
+    for (std::size_t b = 0; b + 1 < edges_.size(); ++b) {
+        for (std::size_t k = edges_[b]; k < edges_[b + 1]; ++k) bands[b] += out_[k][0] * out_[k][0] + out_[k][1] * out_[k][1];
+    }
+    const double top = *std::max_element(bands.begin(), bands.end());
+    for (double& level : bands) level = 10 * std::log10(std::max(level, top * 1e-5) + 1e-30);
+    return bands;
+}
+
+double medianSpectralCorrelation(const std::vector<double>& a, const std::vector<double>& b, long lag,
+                                 std::size_t& windows)
+{
+    SemitoneSpectra spectra;
+    std::vector<double> r;
+    for (std::size_t from = 0; from + 8192 <= a.size(); from += 441) {
+        if (rms(a, from, 8192) < 100 || static_cast<long>(from) + lag < 0) continue;
+        r.push_back(correlation(spectra(a, from), spectra(b, static_cast<std::size_t>(static_cast<long>(from) + lag))));
+    }
+    windows = r.size();
+    if (r.empty()) return 0;
+    std::nth_element(r.begin(), r.begin() + static_cast<long>(r.size() / 2), r.end());
+    return r[r.size() / 2];
+}
+
 } // namespace quorvel::test

@@ -49,4 +49,27 @@ private:
     fftw_plan plan_;
 };
 
+// Levels in dB (floored 50 dB below the strongest) of the semitone bands from C3 to
+// B7 in 8192 samples (Hann window) from `from` of a render.
+class SemitoneSpectra {
+public:
+    SemitoneSpectra();
+    ~SemitoneSpectra();
+    SemitoneSpectra(const SemitoneSpectra&) = delete;
+    SemitoneSpectra& operator=(const SemitoneSpectra&) = delete;
+    std::vector<double> operator()(const std::vector<double>& s, std::size_t from);
+
+private:
+    static constexpr std::size_t kFrame = 8192;
+    double* in_;
+    fftw_complex* out_;
+    fftw_plan plan_;
+    std::vector<std::size_t> edges_;
+};
+
+// The median over 10 ms steps of the correlation of two renders' semitone spectra,
+// `b` read `lag` samples later, where `a` is not silent; `windows` counts the steps.
+double medianSpectralCorrelation(const std::vector<double>& a, const std::vector<double>& b, long lag,
+                                 std::size_t& windows);
+
 } // namespace quorvel::test

@@ -131,7 +131,7 @@ TEST(Pipeline, WarningsFollowTheProgressLine)
     EXPECT_EQ(c.console, "Converting in.vgm:" + kTenGlyphs +
                              "\nWarning: no end-of-data command; the stream is closed at offset 0xf8047\n"
                              "Warning: the image is 1048576 bytes; a HuC6280 player can map only the first "
-                             "1015808 (31 banks)\n");
+                             "1015808 (31 banks): -fit repacks it\n");
     EXPECT_EQ(c.image[0xF8047], 0x66);
     EXPECT_EQ(getLe32(c.image, 0x04), 0xF8048u - 4);
 }

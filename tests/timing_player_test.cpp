@@ -63,7 +63,6 @@ long worstMarker(const std::string& name, Mix mix)
     for (std::size_t k = 0; k < due.size(); ++k) {
         EXPECT_GE(got[k], 0) << name << ": no marker after " << due[k] << " samples";
         worst = std::max(worst, std::labs(got[k] - want[k] - 2205));
-        if (getenv("DBG")) std::cout << due[k] << " " << want[k] + 2205 << " " << got[k] << "\n";
     }
     std::cout << name << " (" << mixed.song.vgm.size() / 1024 << " KiB): " << due.size()
               << " markers, the worst " << worst << " samples from its place\n";

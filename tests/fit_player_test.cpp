@@ -1,0 +1,87 @@
+// -fit heard through libgme: songs of 2.5 MiB of PCM writes (0x8n over a small
+// sample bank with seeks, and direct DAC writes) fit in 31 banks, sound like the
+// conversion without -fit where that one still plays, and play to their end like
+// the VGM.
+#include <gtest/gtest.h>
+
+#include <iostream>
+
+#include "tests/audio.h"
+#include "tests/support.h"
+#include "tools/fit_songs.h"
+#include "tools/render.h"
+
+namespace quorvel::test {
+namespace {
+
+constexpr std::size_t kTenMs = kRenderRate / 100;
+
+std::vector<double> slice(const std::vector<double>& s, std::size_t from, std::size_t count)
+{
+    std::vector<double> out(count, 0.0);
+    for (std::size_t n = 0; n < count && from + n < s.size(); ++n) out[n] = s[from + n];
+    return out;
+}
+
+// Per 10 ms loudness correlation and the median semitone-spectrum correlation of `b`
+// against `a`, aligned by their loudness.
+struct Likeness {
+    double envelope;
+    double spectra;
+};
+
+Likeness likeness(const std::vector<double>& a, const std::vector<double>& b)
+{
+    const long lag = lagOf(a, b, 250, 5);
+    std::vector<double> x, y;
+    for (std::size_t from = 0; from + kTenMs <= a.size(); from += kTenMs) {
+        if (static_cast<long>(from) + lag < 0) continue;
+        x.push_back(rms(a, from, kTenMs));
+        y.push_back(rms(b, static_cast<std::size_t>(static_cast<long>(from) + lag), kTenMs));
+    }
+    std::size_t windows = 0;
+    return {correlation(x, y), medianSpectralCorrelation(a, b, lag, windows)};
+}
+
+class FitHeard : public ::testing::TestWithParam<bool> {};
+
+TEST_P(FitHeard, FitsPlaysToItsEndAndSoundsTheSame)
+{
+    const bool direct = GetParam();
+    const songs::FitSong fit = songs::pcmBeyondOneMebibyte(direct, direct ? 30 : 120);
+    const std::string& name = fit.song.name;
+    ScratchDir dir;
+    installPlayer(dir.path());
+    writeFile(dir / (name + ".vgm"), fit.song.vgm);
+    ASSERT_GT(fit.song.vgm.size(), 2500000u);
+    ASSERT_EQ(runQuorvel({name + ".vgm", "plain.hes"}, dir.path()).status, 0);
+    ASSERT_EQ(runQuorvel({"-fit", name + ".vgm", "fit.hes"}, dir.path()).status, 0);
+    const std::size_t size = readFile(dir / "fit.hes").size();
+    EXPECT_LE(size, 0x4000u + 31 * 0x8000u);
+
+    const double seconds = static_cast<double>(fit.samples) / kRenderRate;
+    const std::vector<double> fitted = mono(renderFile(dir / "fit.hes", seconds + 0.5));
+    // Where the plain conversion still plays: its first 31 banks hold over a third
+    // of the song.
+    const double early = seconds / 4;
+    const std::vector<double> plain = mono(renderFile(dir / "plain.hes", early));
+    const Likeness same = likeness(plain, slice(fitted, 0, plain.size()));
+    // The song's last 20 s, against the VGM.
+    const std::vector<double> vgm = mono(renderFile(dir / (name + ".vgm"), seconds));
+    const std::size_t last = static_cast<std::size_t>((seconds - 20) * kRenderRate);
+    const Likeness end = likeness(slice(vgm, last, 20 * kRenderRate), slice(fitted, last, 20 * kRenderRate + 8820));
+    std::cout << name << ": " << fit.song.vgm.size() << " bytes of VGM, " << size << " bytes of HES with -fit; "
+              << "against the plain conversion over " << early << " s: envelope " << same.envelope << ", spectra "
+              << same.spectra << "; the last 20 s against the VGM: envelope " << end.envelope << ", spectra "
+              << end.spectra << "\n";
+    EXPECT_GE(same.envelope, 0.95);
+    EXPECT_GE(same.spectra, 0.9);
+    EXPECT_GE(end.envelope, 0.9);
+    EXPECT_GE(end.spectra, 0.8);
+}
+
+INSTANTIATE_TEST_SUITE_P(Songs, FitHeard, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "DacWrites" : "WriteAndWait"; });
+
+} // namespace
+} // namespace quorvel::test

@@ -1,0 +1,173 @@
+// Fitting: the PCM samples a fitted song plays, and when, against the writes of the
+// song it was made from; every other command at its time; the length and the loop
+// kept; songs that fit converted exactly as without -fit; songs that cannot fit
+// refused with what they are over.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iostream>
+
+#include "convert/commands.h"
+#include "convert/compact.h"
+#include "convert/fit.h"
+#include "tests/support.h"
+#include "tools/fit_songs.h"
+#include "tools/timing_songs.h"
+
+namespace quorvel::test {
+namespace {
+
+// What a song plays: its DAC samples in order with their times (streams expanded at
+// their rate), its other commands with theirs, its length and where its loop starts.
+struct Heard {
+    std::vector<std::pair<std::uint64_t, std::uint8_t>> samples;
+    std::vector<std::pair<std::uint64_t, Bytes>> others;
+    std::uint64_t length = 0;
+    std::uint64_t loopTime = 0;
+};
+
+Heard listen(const Bytes& vgm)
+{
+    Heard heard;
+    const std::size_t loop = getLe32(vgm, 0x1C) + 0x1Cu;
+    const OperandTable& operands = operandTable(false);
+    Bytes bank;
+    std::uint32_t position = 0, hz = 0;
+    std::uint64_t time = 0;
+    for (std::size_t i = computeHeaderSize(vgm); i < vgm.size();) {
+        const std::uint8_t* c = vgm.data() + i;
+        const Frame frame = frameCommand(vgm.data(), i + 1, vgm.size(), operands);
+        EXPECT_EQ(frame.status, FrameStatus::ok) << "at " << i;
+        if (frame.status != FrameStatus::ok || c[0] == 0x66) break;
+        if (i == loop) heard.loopTime = time;
+        if (c[0] == 0x67 && c[2] == 0x00) bank.insert(bank.end(), c + 7, c + 7 + getLe32(c + 3));
+        if (c[0] == 0xE0) position = getLe32(c + 1);
+        if (c[0] == 0x92) hz = getLe32(c + 2);
+        if (c[0] == 0x93) {
+            const std::uint32_t from = getLe32(c + 2), count = getLe32(c + 7);
+            EXPECT_EQ(c[6], 0x01) << "a length in samples";
+            for (std::uint32_t k = 0; k < count; ++k) {
+                const auto at = time + static_cast<std::uint64_t>(k * 44100.0 / hz + 0.5);
+                heard.samples.emplace_back(at, from + k < bank.size() ? bank[from + k] : 0x80);
+            }
+        }
+        if (isPcmWait(c[0])) heard.samples.emplace_back(time, position < bank.size() ? bank[position] : 0x80), ++position;
+        const bool dac = c[0] == 0x52 && c[1] == 0x2A;
+        if (dac) heard.samples.emplace_back(time, c[2]);
+        const bool wait = c[0] == 0x61 || c[0] == 0x62 || c[0] == 0x63 || isShortWait(c[0]);
+        if (!wait && !dac && !isPcmWait(c[0]) && c[0] != 0xE0 && c[0] != 0x67 && (c[0] < 0x90 || c[0] > 0x95)) {
+            heard.others.emplace_back(time, Bytes(c, c + 1 + frame.operands));
+        }
+        if (c[0] == 0x61) time += getLe16(c + 1);
+        if (c[0] == 0x62) time += 735;
+        if (c[0] == 0x63) time += 882;
+        if (isShortWait(c[0])) time += shortWaitSamples(c[0]);
+        if (isPcmWait(c[0])) time += c[0] & 0x0F;
+        i += 1 + frame.operands;
+    }
+    heard.length = time;
+    return heard;
+}
+
+struct FitCase {
+    std::string name;
+    Bytes vgm;
+    double shrinksTo; // at most this share of the input
+};
+
+// A sample may move by the slack of the stream's constant rate, and the rounding of
+// the rate to whole Hz.
+constexpr std::uint64_t kWithin = 5;
+
+std::vector<FitCase> fitCases()
+{
+    // The driver writes the YM2612 with every sample: those writes stay, so only the
+    // PCM commands go.
+    return {{"0x8n", songs::pcmBeyondOneMebibyte(false, 40).song.vgm, 0.1},
+            {"dac-writes", songs::pcmBeyondOneMebibyte(true, 12).song.vgm, 0.1},
+            {"driver", songs::timedSong("driver", songs::drumSound(6000, 200, 11025), 5, 12, songs::DriverMix(3)).song.vgm,
+             0.85}};
+}
+
+TEST(Fit, SamplesTimesOtherCommandsLengthAndLoopKept)
+{
+    for (const FitCase& c : fitCases()) {
+        FitReport report;
+        const Bytes fitted = fitPcmRuns(c.vgm, report);
+        EXPECT_GT(report.runs, 0u) << c.name;
+        EXPECT_LT(static_cast<double>(fitted.size()), c.shrinksTo * static_cast<double>(c.vgm.size())) << c.name;
+        const Heard before = listen(c.vgm), after = listen(fitted);
+        EXPECT_EQ(after.length, before.length) << c.name;
+        EXPECT_EQ(after.loopTime, before.loopTime) << c.name;
+        EXPECT_EQ(getLe32(fitted, 0x18), getLe32(c.vgm, 0x18)) << c.name;
+        EXPECT_EQ(getLe32(fitted, 0x20), getLe32(c.vgm, 0x20)) << c.name;
+        EXPECT_TRUE(after.others == before.others) << c.name << ": every other command at its time";
+        ASSERT_EQ(after.samples.size(), before.samples.size()) << c.name;
+        std::uint64_t moved = 0;
+        std::size_t wrong = 0;
+        for (std::size_t k = 0; k < before.samples.size(); ++k) {
+            const auto& [t0, v0] = before.samples[k];
+            const auto& [t1, v1] = after.samples[k];
+            moved = std::max(moved, t0 > t1 ? t0 - t1 : t1 - t0);
+            wrong += v0 != v1;
+        }
+        std::cout << c.name << ": " << c.vgm.size() << " -> " << fitted.size() << " bytes, " << report.runs
+                  << " runs, " << report.blockBytes << " bytes of samples kept, samples moved by at most " << moved
+                  << "\n";
+        EXPECT_EQ(wrong, 0u) << c.name;
+        EXPECT_LE(moved, kWithin) << c.name;
+    }
+}
+
+TEST(Fit, SongsWithStreamsOfTheirOwnAreLeftAsTheyAre)
+{
+    VgmBuilder v;
+    v.dataBlock(0x00, Bytes(100, 0x90)).commands({0x90, 0x00, 0x02, 0x00, 0x2A});
+    for (int k = 0; k < 500; ++k) v.commands({0x82});
+    const Bytes vgm = v.finish();
+    FitReport report;
+    EXPECT_EQ(fitPcmRuns(vgm, report), vgm);
+    EXPECT_TRUE(report.streamsInUse);
+}
+
+TEST(FitOption, FittingSongsConvertAsWithoutIt)
+{
+    ScratchDir dir;
+    installPlayer(dir.path());
+    writeFile(dir / "demo.vgm", readFile(std::string(QUORVEL_SOURCE_DIR) + "/examples/demo.vgm"));
+    const RunResult plain = runQuorvel({"demo.vgm", "plain.hes"}, dir.path());
+    const RunResult fit = runQuorvel({"-fit", "demo.vgm", "fit.hes"}, dir.path());
+    EXPECT_EQ(fit.status, 0);
+    EXPECT_EQ(fit.out, plain.out);
+    EXPECT_EQ(readFile(dir / "fit.hes"), readFile(dir / "plain.hes"));
+}
+
+TEST(FitOption, SongBeyondThirtyOneBanksIsFittedOrRefused)
+{
+    ScratchDir dir;
+    installPlayer(dir.path());
+    writeFile(dir / "pcm.vgm", songs::pcmBeyondOneMebibyte(false, 50).song.vgm);
+    const RunResult plain = runQuorvel({"pcm.vgm", "plain.hes"}, dir.path());
+    EXPECT_NE(plain.out.find("(31 banks): -fit repacks it"), std::string::npos) << plain.out;
+    const RunResult fit = runQuorvel({"pcm.vgm", "fit.hes", "-fit"}, dir.path());
+    EXPECT_EQ(fit.status, 0);
+    EXPECT_NE(fit.out.find("Fitting pcm.vgm: "), std::string::npos) << fit.out;
+    EXPECT_LE(readFile(dir / "fit.hes").size(), 0x4000u + 31 * 0x8000u);
+
+    // A million PSG writes: nothing to repack.
+    VgmBuilder v;
+    for (int k = 0; k < 600000; ++k) v.commands({0x50, static_cast<std::uint8_t>(0x90 | (k & 15)), 0x70});
+    writeFile(dir / "psg.vgm", v.finish());
+    const RunResult refused = runQuorvel({"-fit", "psg.vgm", "psg.hes"}, dir.path());
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.out.find("Error: psg.vgm is 786432 bytes over the 1015808 bytes a HuC6280 player maps, and has "
+                               "no runs of PCM writes to repack\n"),
+              std::string::npos)
+        << refused.out;
+    EXPECT_EQ(refused.out.find("Converting"), std::string::npos) << refused.out;
+    EXPECT_FALSE(std::ifstream(dir / "psg.hes").good());
+}
+
+} // namespace
+} // namespace quorvel::test
