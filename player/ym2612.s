@@ -322,11 +322,10 @@ run_out:
 @fm:    ldx ym_skips
         beq @long
         add_credit {fm_merge_units,x}, {fm_merge_units+PCM_RUN_LIMIT,x}
-        bra @read
 @long:  lda run                 ; after a long run, the timer soon
         cmp #PCM_RUN_LIMIT - 4
         bcs @back
-@read:  jsr read_soon
+        jsr read_soon
 @back:  pla                     ; the main loop's return address
         pla
         jmp main
