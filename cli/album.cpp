@@ -25,12 +25,13 @@ struct Song {
 
 // Converts one input as quorvel -raw would (with -fit, fitted), printing the same
 // lines; false after an error line.
-bool convertSong(Song& song, ConversionFlags flags, std::FILE* console)
+bool convertSong(Song& song, ConversionFlags flags, const char* glyph, std::FILE* console)
 {
     ConversionJob job;
     job.inputPath = song.path;
     job.flags = flags;
     job.console = console;
+    job.glyph = glyph;
     try {
         loadInputImage(job);
         song.info = readTrackInfo(job.inputImage);
@@ -77,14 +78,20 @@ int runAlbum(int argc, char** argv, std::FILE* console)
     }
     if (help || paths.size() < 2) {
         std::fputs("Usage: quorvel-album <output> <input>...\n", console);
-        return help ? 0 : kExitUsage;
+        if (!help) return kExitUsage;
+        printOptions({"-fit      repack each song beyond the 31 banks a HuC6280 maps so that it fits",
+                      "-version  print the program's name and version (also --version)",
+                      "-h        print this help (also -help, -?)"},
+                     console);
+        return 0;
     }
+    const char* glyph = progressGlyph(console);
 
     std::vector<Song> songs;
     bool skipped = false;
     for (std::size_t n = 1; n < paths.size(); ++n) {
         Song song{paths[n], Bytes(), TrackInfo()};
-        if (convertSong(song, flags, console)) {
+        if (convertSong(song, flags, glyph, console)) {
             songs.push_back(std::move(song));
         } else {
             skipped = true;

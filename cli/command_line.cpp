@@ -1,9 +1,34 @@
 // The command line: arguments in; the banner, the usage line or one conversion out.
 #include "cli/command_line.h"
 
+#include <langinfo.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <cstring>
+
 #include "cli/convert_file.h"
 
 namespace quorvel {
+
+const char* progressGlyph(std::FILE* console)
+{
+    if (::isatty(::fileno(console)) == 0) return kProgressGlyph;
+    const char* current = std::setlocale(LC_CTYPE, nullptr);
+    const std::string saved = current != nullptr ? current : "C";
+    std::setlocale(LC_CTYPE, "");
+    const bool utf8 = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
+    std::setlocale(LC_CTYPE, saved.c_str());
+    return utf8 ? kProgressGlyphUtf8 : kProgressGlyph;
+}
+
+void printOptions(const std::vector<std::string>& lines, std::FILE* console)
+{
+    for (const std::string& line : lines) std::fprintf(console, "  %s\n", line.c_str());
+    std::fputs("The player image drovan_huc6280.bin is read from the current directory, else from\n"
+               "the installed share/quorvel, else from beside the program.\n",
+               console);
+}
 
 std::string stripQuotes(const std::string& arg)
 {
@@ -53,10 +78,17 @@ int runCommandLine(int argc, char** argv, std::FILE* console)
         return 0;
     }
     if (!line.help && line.haveInput && line.haveOutput) {
-        return convertFile(line.inputPath, line.outputPath, line.flags, console);
+        return convertFile(line.inputPath, line.outputPath, line.flags, console, progressGlyph(console));
     }
     std::fputs("Usage: quorvel <input> <output>\n", console);
-    return line.help ? 0 : kExitUsage;
+    if (!line.help) return kExitUsage;
+    printOptions({"-raw      write the converted image alone, without HES header and player",
+                  "-m3u      write a playlist beside the HES file, from the song's GD3 tag",
+                  "-fit      repack a song beyond the 31 banks a HuC6280 maps so that it fits",
+                  "-version  print the program's name and version (also --version)",
+                  "-h        print this help (also -help, -?)"},
+                 console);
+    return 0;
 }
 
 } // namespace quorvel

@@ -18,6 +18,14 @@ std::string stripQuotes(const std::string& arg);
 // "NAME VERSION" on a line of its own, for -version.
 void printVersion(const char* name, std::FILE* console);
 
+// The progress glyph for `console`: U+2592 when it is a terminal whose locale
+// shows UTF-8, else the byte 0xB1 (pipes and files get the same bytes as ever).
+const char* progressGlyph(std::FILE* console);
+
+// The help text after the usage line: one line an option, and where the player
+// image is looked for.
+void printOptions(const std::vector<std::string>& lines, std::FILE* console);
+
 struct CommandLine {
     bool help = false;    // "-h", "-help" or "-?" was given
     bool version = false; // "-version" or "--version" was given

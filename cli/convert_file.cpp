@@ -82,6 +82,7 @@ void convertFitted(ConversionJob& job)
     again.outputPath = job.outputPath;
     again.flags = job.flags;
     again.console = job.console;
+    again.glyph = job.glyph;
     again.playlist = std::move(job.playlist);
     again.inputLength = static_cast<std::uint32_t>(fitted.size());
     again.inputImage = std::move(fitted);
@@ -99,13 +100,14 @@ void convertFitted(ConversionJob& job)
 }
 
 int convertFile(const std::string& inputPath, const std::string& outputPath,
-                ConversionFlags flags, std::FILE* console)
+                ConversionFlags flags, std::FILE* console, const char* glyph)
 {
     ConversionJob job;
     job.inputPath = inputPath;
     job.outputPath = outputPath;
     job.flags = flags;
     job.console = console;
+    job.glyph = glyph;
     try {
         loadInputImage(job);
         if ((flags & kFlagPlaylist) != 0 && (flags & kFlagRaw) == 0) {

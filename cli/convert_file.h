@@ -25,6 +25,6 @@ void convertFitted(ConversionJob& job);
 // Converts one file; with kFlagPlaylist (and no kFlagRaw) writes its playlist too.
 // Returns 0 on success, 1 after an error line.
 int convertFile(const std::string& inputPath, const std::string& outputPath,
-                ConversionFlags flags, std::FILE* console = stdout);
+                ConversionFlags flags, std::FILE* console = stdout, const char* glyph = kProgressGlyph);
 
 } // namespace quorvel

@@ -212,8 +212,9 @@ void appendLe32(Bytes& out, std::uint32_t value)
 Bytes fitPcmRuns(const Bytes& vgm, FitReport& report)
 {
     report = FitReport{};
+    if (vgm.size() < kMinHeaderSize) return vgm;
     const std::uint32_t headerSize = computeHeaderSize(vgm);
-    if (vgm.size() < kMinHeaderSize || headerSize > vgm.size()) return vgm;
+    if (headerSize > vgm.size()) return vgm;
     const std::size_t loopTarget = getLe32(vgm, kLoopOffsetField) == 0
                                        ? 0
                                        : std::size_t{getLe32(vgm, kLoopOffsetField)} + kLoopOffsetField;

@@ -19,6 +19,11 @@ constexpr ConversionFlags kFlagRaw = 8;       // "-raw": the image without HES h
 constexpr ConversionFlags kFlagPlaylist = 16; // "-m3u": a playlist beside the HES file
 constexpr ConversionFlags kFlagFit = 32;      // "-fit": repack a song beyond 31 banks so that it fits
 
+// The progress line's glyph, a shaded block: the byte 0xB1 of the PC code page, or
+// U+2592 for a terminal that shows UTF-8.
+constexpr char kProgressGlyph[] = "\xB1";
+constexpr char kProgressGlyphUtf8[] = "\xE2\x96\x92";
+
 // A failure that ends the conversion. The text is printed as it stands (it carries
 // its own line end); the run then exits with status 1.
 class ConversionError : public std::runtime_error {
@@ -39,6 +44,7 @@ struct ConversionJob {
     std::string outputPath;
     ConversionFlags flags = 0;
     std::FILE* console = stdout; // where progress, warnings and errors go
+    const char* glyph = kProgressGlyph; // each of the progress line's ten glyphs
 
     Bytes inputImage;          // whole input, decompressed; compacted in place into
     std::uint32_t inputLength = 0; // the packed stream

@@ -146,7 +146,7 @@ void layOut(ConversionJob& job, Emitter& out)
         }
         if (k >= checkAt && progress.due(k, printed)) {
             ++printed;
-            std::fputc(kProgressGlyph, job.console);
+            std::fputs(job.glyph, job.console);
             checkAt = progress.nextCheck(printed);
         }
         if (k == loopMark) loopPosition = static_cast<std::uint32_t>(out.size());

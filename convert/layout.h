@@ -7,7 +7,6 @@
 namespace quorvel {
 
 constexpr std::uint32_t kBankSize = 0x8000;
-constexpr std::uint8_t kProgressGlyph = 0xB1;
 
 // Writes the commands from headerSize up to and including the 0x66; records the output
 // loop position and prints up to nine progress glyphs. Deletes the codec.

@@ -44,8 +44,8 @@ void patchHeader(ConversionJob& job)
         job.imagePieces = {{job.bankImage.data(), job.bankImage.size(), 0}};
     }
 
-    for (; job.progressCount < 9; ++job.progressCount) std::fputc(kProgressGlyph, job.console);
-    std::fprintf(job.console, "%c\n", kProgressGlyph);
+    for (; job.progressCount < 9; ++job.progressCount) std::fputs(job.glyph, job.console);
+    std::fprintf(job.console, "%s\n", job.glyph);
     job.progressCount = 10;
 
     if (job.imageSize > kPlayableImageSize) {

@@ -1,6 +1,6 @@
 // libFuzzer target: arbitrary bytes in, as an input file (plain or gzip); the whole
 // conversion from loading to the HES header runs on them, and the playlist that
-// -m3u makes of their tag, with no output written.
+// -m3u makes of their tag, and -fit's repacking of their PCM, with no output written.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -9,6 +9,7 @@
 #include <string>
 
 #include "cli/convert_file.h"
+#include "convert/fit.h"
 #include "convert/patch.h"
 #include "convert/load.h"
 #include "hes/hes_writer.h"
@@ -36,6 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (job.inputLength > kMaxConvertedLength) return 0;
         const std::string playlist = quorvel::songPlaylist(quorvel::readTrackInfo(job.inputImage), "in.vgm", "out.hes");
         if (playlist.find("out.hes::HES,1,") == std::string::npos) __builtin_trap();
+        quorvel::FitReport report;
+        const quorvel::Bytes fitted = quorvel::fitPcmRuns(job.inputImage, report);
+        if (report.runs == 0 && fitted != job.inputImage) __builtin_trap(); // nothing to fit: unchanged
         quorvel::convertImage(job);
         const auto header = quorvel::makeHesHeader(static_cast<std::uint32_t>(job.imageSize));
         if ((job.imageSize & 0x7FFF) != 0 || quorvel::imageBytes(job).size() != job.imageSize || header[0x14] != 0xE0) {

@@ -3,6 +3,7 @@
 #include "hes/hes_writer.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -28,11 +29,22 @@ constexpr std::uint8_t kHesHeaderTemplate[kHesHeaderSize] = {
 };
 constexpr std::size_t kDataSizeField = 0x14;
 
+// The player image: the current directory's whenever there is one (a folder of that
+// name counts as none); else the installed copy, <prefix>/share/quorvel beside the
+// program's <prefix>/bin; else one beside the program (a build folder).
 std::FILE* openPlayerImage()
 {
     struct stat st;
-    if (::stat(kPlayerImageName, &st) == 0 && S_ISDIR(st.st_mode)) return nullptr;
-    return std::fopen(kPlayerImageName, "rb");
+    if (::stat(kPlayerImageName, &st) == 0 && !S_ISDIR(st.st_mode)) return std::fopen(kPlayerImageName, "rb");
+    char exe[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (length <= 0) return nullptr;
+    const std::string program(exe, static_cast<std::size_t>(length));
+    const std::string folder = program.substr(0, program.rfind('/') + 1);
+    for (const std::string& path : {folder + "../share/quorvel/" + kPlayerImageName, folder + kPlayerImageName}) {
+        if (::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return std::fopen(path.c_str(), "rb");
+    }
+    return nullptr;
 }
 
 // Player image bytes 0x20-0x3FFF; zero where the file is shorter or cannot be read.

@@ -23,8 +23,9 @@ constexpr std::size_t kAlbumMaxSongs = 31;
 
 std::array<std::uint8_t, kHesHeaderSize> makeHesHeader(std::uint32_t imageSize);
 
-// The player image's bytes 0x20-0x3FFF, zero where the file is shorter. Throws
-// ConversionError when "drovan_huc6280.bin" cannot be opened.
+// The player image's bytes 0x20-0x3FFF, zero where the file is shorter: from the
+// current directory, else the installed share/quorvel, else beside the program.
+// Throws ConversionError when "drovan_huc6280.bin" cannot be opened.
 Bytes loadPlayerImage();
 
 // Writes `parts` one after another to `path`, and `playlist` (unless empty) to the

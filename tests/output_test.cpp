@@ -70,9 +70,16 @@ TEST_F(OutputStage, RawOutputIsTheImageAlone)
 
 TEST_F(OutputStage, MissingPlayerImageTouchesNothing)
 {
+    // A copy of the program with no player image beside it or installed.
+    ::mkdir((dir / "bin").c_str(), 0755);
+    const std::string program = dir / "bin/quorvel";
+    writeFile(program, readFile(QUORVEL_BINARY));
+    ::chmod(program.c_str(), 0755);
     for (const bool raw : {false, true}) {
         writeFile(dir / "out.hes", {9, 9});
-        const RunResult r = convertTo("out.hes", raw ? std::vector<std::string>{"-raw"} : std::vector<std::string>{});
+        std::vector<std::string> args{"in.vgm", "out.hes"};
+        if (raw) args.push_back("-raw");
+        const RunResult r = runProgram(program.c_str(), args, dir.path());
         EXPECT_EQ(r.out, kBanner + "Converting in.vgm:" + std::string(10, '\xB1') +
                              "\nError: unable to open drovan_huc6280.bin\n");
         EXPECT_EQ(r.status, 1);
