@@ -171,7 +171,6 @@ dac_write:
         sta PSG_SELECT
 @done:  rts
 
-
 ; 0x8n: the data bank's next byte is the sample, then n samples.
 pcm_wait:
         lda cmd
