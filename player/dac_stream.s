@@ -506,19 +506,8 @@ stream_due:
         jsr stream_end
 @sample:
         txa
-        ldy dac_on              ; the sample: dac_write, written out here
-        beq @done
-        ldy owned+DAC_CHANNEL
-        bne @done
-        lsr a
-        lsr a
-        lsr a
-        ldy #DAC_CHANNEL
-        sty PSG_SELECT
-        sta PSG_WAVE
-        lda huc_select
-        sta PSG_SELECT
-@done:  add_credit #<(SAMPLE_CYCLES * 77), #>(SAMPLE_CYCLES * 77)
+        dac_out
+        add_credit #<(SAMPLE_CYCLES * 77), #>(SAMPLE_CYCLES * 77)
         rts
 
 ; A sample taken from a stream with a length: the count goes down by the stride, to
@@ -583,34 +572,7 @@ stream_read:
         lda pcm_left+1
         ora pcm_left+2
         beq @slow
-        lda pcm_page
-        tam #$80
-        lda (pcm_ptr)
-        tax
-        cla                     ; physical bank 0 back in window 7
-        tam #$80
-        inc pcm_ptr
-        bne @count
-        inc pcm_ptr+1
-        bne @count
-        lda #$E0                ; the next 8 KiB page, if a HuC6280 maps it
-        sta pcm_ptr+1
-        inc pcm_page
-        bpl @count
-        stz pcm_left            ; beyond: on at the block's end
-        stz pcm_left+1
-        stz pcm_left+2
-        txa
-        rts
-@count: lda pcm_left            ; pcm_left - 1 (256 or more)
-        bne @low
-        lda pcm_left+1
-        bne @mid
-        dec pcm_left+2
-@mid:   dec pcm_left+1
-@low:   dec pcm_left
-        txa
-        rts
+        pcm_read_in_block
 @slow:  jsr pcm_byte
         sta st_sample
         lda pcm_outside         ; past the data

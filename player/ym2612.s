@@ -155,12 +155,13 @@ ym_fm:  tay
         cla
         jmp skip_counted
 
-; The DAC's sample A (8 bits, 0x80 silent) on channel 5, while the DAC is on. Keeps X.
-dac_write:
+; The DAC's sample A (8 bits, 0x80 silent) on channel 5, while the DAC is on and the
+; channel is the DAC's; written out where a sample has no cycle to spare. Keeps X.
+.macro dac_out
         ldy dac_on
-        beq @done
+        beq :+
         ldy owned+DAC_CHANNEL
-        bne @done
+        bne :+
         lsr a
         lsr a
         lsr a
@@ -169,7 +170,13 @@ dac_write:
         sta PSG_WAVE
         lda huc_select
         sta PSG_SELECT
-@done:  rts
+:
+.endmacro
+
+; The same as a routine.
+dac_write:
+        dac_out
+        rts
 
 ; 0x8n: the data bank's next byte is the sample, then n samples.
 pcm_wait:
@@ -291,20 +298,9 @@ run_out:
         lda merged              ; the bytes of the 0x8n taken: passed over
         beq @dac
         jsr pcm_pass
-@dac:   lda dac_on              ; the sample: dac_write, written out here
-        beq @waits
-        lda owned+DAC_CHANNEL
-        bne @waits
-        lda tmp+3
-        lsr a
-        lsr a
-        lsr a
-        ldy #DAC_CHANNEL
-        sty PSG_SELECT
-        sta PSG_WAVE
-        lda huc_select
-        sta PSG_SELECT
-@waits: ldy wtotal
+@dac:   lda tmp+3               ; the sample
+        dac_out
+        ldy wtotal
         beq @account
         wait_samples
 @account:
@@ -438,16 +434,8 @@ pcm_skip:
         stz pcm_left+1
         stz pcm_left+2
 @unread:
-        lda pcm_end_at          ; a block read to its end: the bank goes on from there
-        beq @add
-        stz pcm_end_at
-        lda pcm_end
-        sta pcm_pos
-        lda pcm_end+1
-        sta pcm_pos+1
-        lda pcm_end+2
-        sta pcm_pos+2
-@add:   clc
+        jsr pcm_resume
+        clc
         lda pcm_pos
         adc pcm_skip_n
         sta pcm_pos
@@ -485,14 +473,43 @@ pcm_seek:
         stz pcm_end_at
         rts
 
-; A = the data bank's byte at pcm_pos (0x80 outside it); pcm_pos moves on.
-pcm_byte:
-        lda pcm_left
-        ora pcm_left+1
-        ora pcm_left+2
-        bne @read
-        lda pcm_end_at          ; a block read to its end: the bank goes on from there
-        beq @find
+; A = the next byte of the block being read (pcm_left bytes, 1 or more), then rts;
+; the read position moves on. Written out where a sample has no cycle to spare.
+.macro pcm_read_in_block
+        lda pcm_page
+        tam #$80
+        lda (pcm_ptr)
+        tax
+        cla                     ; physical bank 0 back in window 7
+        tam #$80
+        inc pcm_ptr
+        bne :++
+        inc pcm_ptr+1
+        bne :++
+        lda #$E0                ; the next 8 KiB page, if a HuC6280 maps it
+        sta pcm_ptr+1
+        inc pcm_page
+        bpl :++
+        stz pcm_left            ; beyond: on at the block's end
+        stz pcm_left+1
+        stz pcm_left+2
+:       txa
+        rts
+:       lda pcm_left            ; pcm_left - 1
+        bne :++
+        lda pcm_left+1
+        bne :+
+        dec pcm_left+2
+:       dec pcm_left+1
+:       dec pcm_left
+        txa
+        rts
+.endmacro
+
+; A block read to its end: the bank goes on from there (pcm_pos = pcm_end).
+pcm_resume:
+        lda pcm_end_at
+        beq @done
         stz pcm_end_at
         lda pcm_end
         sta pcm_pos
@@ -500,7 +517,16 @@ pcm_byte:
         sta pcm_pos+1
         lda pcm_end+2
         sta pcm_pos+2
-@find:  lda pcm_pos+2            ; at or past the bank's end: nothing to find, and
+@done:  rts
+
+; A = the data bank's byte at pcm_pos (0x80 outside it); pcm_pos moves on.
+pcm_byte:
+        lda pcm_left
+        ora pcm_left+1
+        ora pcm_left+2
+        bne @read
+        jsr pcm_resume
+        lda pcm_pos+2            ; at or past the bank's end: nothing to find, and
         cmp bank_size+2         ; the position stays there
         bne @past
         lda pcm_pos+1
@@ -522,34 +548,7 @@ pcm_byte:
         lda #$80
         rts
 @read:  stz pcm_outside
-        lda pcm_page
-        tam #$80
-        lda (pcm_ptr)
-        tax
-        cla                     ; physical bank 0 back in window 7
-        tam #$80
-        inc pcm_ptr
-        bne @step
-        inc pcm_ptr+1
-        bne @step
-        lda #$E0                ; the next 8 KiB page, if a HuC6280 maps it
-        sta pcm_ptr+1
-        inc pcm_page
-        bpl @step
-        stz pcm_left
-        stz pcm_left+1
-        stz pcm_left+2
-        txa
-        rts
-@step:  lda pcm_left            ; pcm_left - 1
-        bne @low
-        lda pcm_left+1
-        bne @mid
-        dec pcm_left+2
-@mid:   dec pcm_left+1
-@low:   dec pcm_left
-        txa
-        rts
+        pcm_read_in_block
 
 ; Finds the block that holds pcm_pos: sets pcm_page, pcm_ptr and pcm_left and clears
 ; the carry, or sets the carry when no block holds it or its page is beyond 1 MiB.
