@@ -64,7 +64,7 @@ void convertFitted(ConversionJob& job)
     Bytes original = job.inputImage; // compaction works on the input in place
     const std::string printed = convertQuietly(job);
     if (job.imageSize <= kPlayableImageSize) {
-        std::fputs(printed.c_str(), job.console);
+        std::fwrite(printed.data(), 1, printed.size(), job.console);
         return;
     }
     const auto size = static_cast<std::uint32_t>(job.imageSize);
@@ -93,9 +93,9 @@ void convertFitted(ConversionJob& job)
             job.inputPath.c_str(), static_cast<std::uint32_t>(again.imageSize - kPlayableImageSize),
             kPlayableImageSize));
     }
-    std::fprintf(job.console, "Fitting %s: %u bytes; %u runs of %llu PCM writes play as DAC streams\n",
-                 job.inputPath.c_str(), size, report.runs, static_cast<unsigned long long>(report.samples));
-    std::fputs(refitted.c_str(), job.console);
+    std::fprintf(job.console, "Fitting %s: %u bytes; its %llu PCM writes play as %u DAC streams\n",
+                 job.inputPath.c_str(), size, static_cast<unsigned long long>(report.samples), report.runs);
+    std::fwrite(refitted.data(), 1, refitted.size(), job.console);
     job = std::move(again);
 }
 

@@ -220,8 +220,8 @@ Bytes fitPcmRuns(const Bytes& vgm, FitReport& report)
                                        : std::size_t{getLe32(vgm, kLoopOffsetField)} + kLoopOffsetField;
     const OperandTable& operands = operandTable(getLe32(vgm, kVersionOffset) < kTwoByteReservedVersion);
 
-    // The runs: each ends at a command that is neither a wait nor a write that stays
-    // in place, at a PCM write of the other kind, at a seek for 0x8n, and at the loop.
+    // The runs: PCM writes of one kind, with any other commands between them but a
+    // seek (for 0x8n) or a data block; a run ends at the other kind and at the loop.
     std::vector<Run> runs;
     Run run;
     const auto close = [&]() {

@@ -9,7 +9,7 @@
 namespace quorvel {
 
 struct FitReport {
-    std::uint32_t runs = 0;       // runs of PCM writes that now play as DAC streams
+    std::uint32_t runs = 0;       // DAC streams the PCM writes now play as
     std::uint64_t samples = 0;    // the PCM writes in them
     std::uint32_t blockBytes = 0; // the data block made of direct DAC writes' samples
     bool streamsInUse = false;    // the song has DAC streams of its own: nothing changed

@@ -113,7 +113,7 @@ TEST(Fit, SamplesTimesOtherCommandsLengthAndLoopKept)
             wrong += v0 != v1;
         }
         std::cout << c.name << ": " << c.vgm.size() << " -> " << fitted.size() << " bytes, " << report.runs
-                  << " runs, " << report.blockBytes << " bytes of samples kept, samples moved by at most " << moved
+                  << " streams, " << report.blockBytes << " bytes of samples kept, samples moved by at most " << moved
                   << "\n";
         EXPECT_EQ(wrong, 0u) << c.name;
         EXPECT_LE(moved, kWithin) << c.name;
