@@ -11,6 +11,8 @@
 
 #include "tools/huc_songs.h"
 #include "tools/songs.h"
+#include "tools/fit_songs.h"
+#include "tools/timing_songs.h"
 #include "tools/ym_songs.h"
 #include "tools/vgm_builder.h"
 
@@ -286,7 +288,12 @@ int main(int argc, char** argv)
              {quorvel::songs::periodic(16), quorvel::songs::periodic(15), quorvel::songs::pcmDrums(false),
               quorvel::songs::pcmDrums(true), quorvel::songs::dacStreams().song, quorvel::songs::densePcm(),
               quorvel::songs::seekBeyond(), quorvel::songs::dacPan(), quorvel::songs::fmAlgorithms(),
-              quorvel::songs::fmSong(), quorvel::songs::fmFullSong(), quorvel::songs::denseFm()}) {
+              quorvel::songs::fmSong(), quorvel::songs::fmFullSong(), quorvel::songs::denseFm(),
+              quorvel::songs::timedSong("mix-1", quorvel::songs::drumSound(6000, 200, 11025), 5, 60.5,
+                                        quorvel::songs::RandomMix(1, 6000)).song,
+              quorvel::songs::timedSong("driver-1", quorvel::songs::drumSound(6000, 200, 11025), 5, 60.5,
+                                        quorvel::songs::DriverMix(1)).song,
+              quorvel::songs::pcmBeyondOneMebibyte(false, 120).song, quorvel::songs::pcmBeyondOneMebibyte(true, 30).song}) {
             ok = writeFile(std::string(argv[2]) + "/" + song.name + ".vgm", song.vgm) && ok;
         }
         for (const quorvel::songs::HucSong& song : quorvel::songs::hucSongs()) {
