@@ -144,7 +144,7 @@ stream_frequency:
         ; Above 11025 Hz (a period below STREAM_PERIOD; 0 above 551 MHz, taken as
         ; 1), a sample taken stands for `stride` of them, a power of two: 11-22 kHz
         ; plays every other sample, and so on. A played sample costs about
-        ; SAMPLE_CYCLES, two thirds of what 11 kHz leaves between them.
+        ; SAMPLE_CYCLES, half of what 11 kHz leaves between them.
         lda #1
         sta st_stride
         stz st_stride+1
