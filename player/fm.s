@@ -26,10 +26,9 @@ carriers: .byte $08, $08, $08, $08, $0C, $0E, $0E, $0F
 ; Where a write to each register of port 0, then of port 1, goes: an offset in
 ; fm_regs (8 bytes a register row, a byte per channel), FM_FNUM + channel for an
 ; F-number's low byte, FM_KEY for key on/off, FM_DAC for the DAC's registers (which
-; have handlers of their own), FM_NONE for what FM does without (other operators'
-; rates and multiples, detune, SSG-EG, timers, the LFO, channel 3's extra
-; frequencies).
-FM_FNUM = $80
+; have handlers of their own), FM_NONE for what FM does without (SSG-EG, timers, the
+; LFO, channel 3's extra frequencies).
+FM_FNUM = $E0
 FM_KEY  = $F0
 FM_DAC  = $FE
 FM_NONE = $FF
@@ -41,22 +40,16 @@ FM_NONE = $FF
             dest .set FM_KEY
         .elseif (R & 3) = 3 || R < $30 || R >= $B8
             dest .set FM_NONE
-        .elseif R >= $40 && R < $50
-            dest .set 8 + 8 * ((R >> 2) & 3) + C
-        .elseif R >= $30 && R < $90 && (R & $0C) = $0C && (R >> 4) <> 4
-            .if R < $40
-                dest .set C
-            .else
-                dest .set 40 + 8 * ((R >> 4) - 5) + C
-            .endif
+        .elseif R < $90
+            dest .set 8 * (4 * ((R >> 4) - 3) + ((R >> 2) & 3)) + C
         .elseif (R & $FC) = $A0
             dest .set FM_FNUM + C
         .elseif (R & $FC) = $A4
-            dest .set 80 + C
+            dest .set 200 + C
         .elseif (R & $FC) = $B0
-            dest .set 88 + C
+            dest .set 208 + C
         .elseif (R & $FC) = $B4
-            dest .set 96 + C
+            dest .set 216 + C
         .else
             dest .set FM_NONE
         .endif
@@ -76,9 +69,9 @@ pan_balance: .byte $00, $0F, $F0, $FF
 
 .segment "BSS"
 fm_state_start:
-fm_regs:  .res 104  ; the registers FM keeps, 8 bytes a row (see ym_dest)
+fm_regs:  .res 224  ; the registers FM keeps, 8 bytes a row (see ym_dest)
 fm_hi:    .res 6    ; block and F-number high bits in effect
-fm_gate:  .res 6    ; nonzero while keyed on
+fm_gate:  .res 6    ; the operators keyed on (register order), 0 when off
 fm_event: .res 6    ; nonzero when keyed on since the last tick
 fm_state: .res 6    ; envelope state
 fm_env_lo: .res 6   ; attenuation in 1/64 of a 0.094 dB step, low and high byte
@@ -87,31 +80,43 @@ fm_dirty: .res 6    ; nonzero when the F-number has changed
 fm_per_lo: .res 6   ; PSG period
 fm_per_hi: .res 6
 fm_wave:  .res 6    ; the wave on its PSG channel, 0xFF when not ours
+fm_op:    .res 6    ; the carrier followed: its row offset (8 x slot) plus the channel
+fm_ratio: .res 6    ; the note's frequency over the F-number's, x 2 (1-30)
+fm_ops:   .res 6    ; the operators that sound (register order)
 FM_STATE_SIZE = * - fm_state_start
+fm_work:  .res 4    ; scratch of the tick
+fm_depth: .res 1    ; the lowest total level of the keyed modulators, 127 when none
 
-fm_mul   = fm_regs + 0                  ; operator 4's detune and multiple (0x3C)
-fm_tl    = fm_regs + 8                  ; total levels, a row per operator (0x40)
-fm_ks_ar = fm_regs + 40                 ; operator 4's key scale and attack (0x5C),
-fm_d1r   = fm_regs + 48                 ; first decay (0x6C), second decay (0x7C),
-fm_d2r   = fm_regs + 56                 ; sustain level and release (0x8C)
-fm_sl_rr = fm_regs + 64
-fm_lo    = fm_regs + 72                 ; F-number low byte (0xA0)
-fm_latch = fm_regs + 80                 ; block and F-number high bits written (0xA4)
-fm_alg   = fm_regs + 88                 ; feedback and algorithm (0xB0)
-fm_pan   = fm_regs + 96                 ; pan (0xB4)
+fm_dtml  = fm_regs + 0                  ; detune and multiple, a row per operator (0x30)
+fm_tl    = fm_regs + 32                 ; total level (0x40)
+fm_ks_ar = fm_regs + 64                 ; key scale and attack (0x50)
+fm_d1r   = fm_regs + 96                 ; first decay (0x60)
+fm_d2r   = fm_regs + 128                ; second decay (0x70)
+fm_sl_rr = fm_regs + 160                ; sustain level and release (0x80)
+fm_lo    = fm_regs + 192                ; F-number low byte (0xA0)
+fm_latch = fm_regs + 200                ; block and F-number high bits written (0xA4)
+fm_alg   = fm_regs + 208                ; feedback and algorithm (0xB0)
+fm_pan   = fm_regs + 216                ; pan (0xB4)
+MOD_AUDIBLE = 46                        ; a modulator's level below which it shapes the note
+CARRIER_SPAN = 24                       ; carriers this far under the loudest still count
+CARRIER_QUIET = 62                      ; a carrier level the PSG plays at volume 0
 
 .segment "CODE"
 
 init_fm:
-        ldx #FM_STATE_SIZE
-@clear: stz fm_state_start - 1,x
-        dex
-        bne @clear
+        stz fm_state_start      ; cleared by a block copy of its first byte
+        tii fm_state_start, fm_state_start + 1, FM_STATE_SIZE - 1
         ldx #5
 @chan:  lda #SILENT_ENV
         sta fm_env_lo,x
         sta fm_env_hi,x
         sta fm_wave,x
+        txa
+        clc
+        adc #24                 ; S4
+        sta fm_op,x
+        lda #2
+        sta fm_ratio,x
         lda #$C0
         sta fm_pan,x
         dex
@@ -169,21 +174,29 @@ ym_apply:
         tay
         lda fm_val
         and #$04
-        beq @on
+        beq @low
         iny
         iny
         iny
-@on:    lda fm_val
-        and #$F0
+@low:   lda fm_val              ; the operators, in register order
+        lsr a
+        lsr a
+        lsr a
+        lsr a
+        phx
+        tax
+        lda key_order,x
+        plx
+        cmp #0
         beq @off
-        lda fm_gate,y
-        bne @done               ; already on: no new note
+        pha
+        lda fm_gate,y           ; a note starts unless one is held
+        bne @held
         lda #1
-        sta fm_gate,y
         sta fm_event,y
-@done:  clc
-        rts
+@held:  pla
 @off:   sta fm_gate,y
+@done:  clc
         rts
 
 ; Every channel's key-ons, envelope, volume and pitch on the PSG. Counts its cycles
@@ -194,14 +207,20 @@ fm_tick:
 @chan:  lda fm_event,x
         beq @gate
         stz fm_event,x
+        jsr fm_voice
+        bcs @mute
         lda #ATTACK
         sta fm_state,x
         jsr fm_take
         bra @play
+@mute:  lda fm_state,x          ; a key-on nothing sounds in: the last note ends
+        beq @next
+        bra @release
 @gate:  lda fm_gate,x
         bne @play
         lda fm_state,x
         beq @next
+@release:
         lda #RELEASE
         sta fm_state,x
 @play:  lda owned,x
@@ -217,10 +236,163 @@ fm_tick:
 
 FM_TICK_CYCLES = 200                    ; the tick with no channel sounding
 FM_VOICE_CYCLES = 300                   ; each channel sounding
-FM_PITCH_CYCLES = 350                   ; a new period
+FM_NOTE_CYCLES = 700                    ; a key-on's operators weighed
+FM_PITCH_CYCLES = 500                   ; a new period
 FM_TAKE_CYCLES = 550                    ; a channel taken, its wave written
 FM_RESTORE_CYCLES = 800                 ; a channel given back
 
+; Channel X's note at its key-on: which operators sound, which carrier the channel
+; follows, the note's frequency ratio and how deep its modulation is. An operator
+; counts when it is keyed and attacks, a carrier when it is within CARRIER_SPAN
+; levels of the loudest carrier (below CARRIER_QUIET), a modulator when its level
+; (total level, plus its sustain level once it decays) is below MOD_AUDIBLE; a
+; modulator sounds when it feeds an operator that does (fm_sounding). The channel
+; follows the loudest carrier's level and envelope; the note is the F-number's
+; frequency times the greatest common divisor of the sounding operators' multiples
+; (0 a half); fm_depth is the lowest total level of the keyed modulators. Carry set when
+; no carrier sounds.
+fm_voice:
+        add_credit #<(FM_NOTE_CYCLES * 77), #>(FM_NOTE_CYCLES * 77)
+        lda fm_alg,x
+        and #$07
+        sta fm_work             ; the algorithm
+        tay
+        lda carriers,y
+        sta fm_work+1
+        lda #CARRIER_QUIET
+        sta fm_work+2           ; the loudest carrier's level
+        .repeat 4, S            ; the loudest keyed carrier
+        lda fm_work+1
+        and fm_gate,x
+        and #1 << S
+        beq :+
+        lda fm_ks_ar + 8 * S,x
+        and #$1F
+        beq :+                  ; it never attacks
+        lda fm_tl + 8 * S,x
+        and #$7F
+        cmp fm_work+2
+        bcs :+
+        sta fm_work+2
+        lda #8 * S
+        sta fm_work+3
+:
+        .endrepeat
+        lda fm_work+2
+        cmp #CARRIER_QUIET
+        bcc @sounds
+        rts                     ; carry set: nothing sounds
+@sounds:
+        stx fm_tmp
+        lda fm_work+3           ; carry clear
+        adc fm_tmp
+        sta fm_op,x
+        lda fm_work+2
+        adc #CARRIER_SPAN
+        sta fm_work+2           ; carriers below this level count
+        stz fm_work+3           ; the audible operators
+        lda #127
+        sta fm_depth
+        .repeat 4, S
+        lda fm_gate,x
+        and #1 << S
+        beq :++++
+        lda fm_ks_ar + 8 * S,x
+        and #$1F
+        beq :++++
+        lda fm_work+1
+        and #1 << S
+        beq :+
+        lda fm_tl + 8 * S,x     ; a carrier
+        and #$7F
+        cmp fm_work+2
+        bcs :++++
+        bra :+++
+:       txa                     ; a modulator
+        clc
+        adc #8 * S
+        tay
+        lda fm_tl,y             ; its depth, for the timbre
+        and #$7F
+        cmp fm_depth
+        bcs :+
+        sta fm_depth
+:       jsr mod_level
+        cmp #MOD_AUDIBLE
+        bcs :++
+:       lda fm_work+3
+        ora #1 << S
+        sta fm_work+3
+:
+        .endrepeat
+        lda fm_work             ; the sounding operators
+        asl a
+        asl a
+        asl a
+        asl a
+        ora fm_work+3
+        tay
+        lda fm_sounding,y
+        sta fm_ops,x
+        sta fm_work+3
+        stz fm_work+2           ; the ratio: their multiples' divisor
+        .repeat 4, S
+        lsr fm_work+3
+        bcc :++
+        lda fm_dtml + 8 * S,x
+        and #$0F
+        asl a
+        bne :+
+        inc a                   ; multiple 0: a half
+:       jsr common_divisor
+:
+        .endrepeat
+        lda fm_work+2
+        sta fm_ratio,x
+        clc
+        rts
+
+; A = the level of the modulator at fm_regs offset Y (8 x slot + channel): its total
+; level, plus 4 a sustain level step when it decays (the sustain level 15 is 93 dB).
+mod_level:
+        lda fm_tl,y
+        and #$7F
+        sta fm_tmp+1
+        lda fm_d1r,y
+        and #$1F
+        beq @total
+        lda fm_sl_rr,y
+        lsr a
+        lsr a
+        and #$3C
+        cmp #$3C
+        beq @silent
+        adc fm_tmp+1            ; carry clear
+        bpl @done
+@silent:
+        lda #127
+@done:  rts
+@total: lda fm_tmp+1
+        rts
+
+; fm_work+2 = the greatest common divisor of fm_work+2 and A (1-30); of 0 and A, A.
+common_divisor:
+        ldy fm_work+2
+        beq @set
+@loop:  cmp fm_work+2
+        beq @set
+        bcs @down
+        sta fm_tmp              ; A < the other: the other less A
+        lda fm_work+2
+        sbc fm_tmp              ; carry clear: one less
+        inc a
+        sta fm_work+2
+        lda fm_tmp
+        bra @loop
+@down:  sbc fm_work+2           ; carry set
+        bra @loop
+@set:   sta fm_work+2
+        rts
 ; A key-on on channel X: the PSG channel becomes the FM channel's, with its wave,
 ; unless the log or the DAC has it.
 fm_take:
@@ -247,27 +419,20 @@ fm_take:
         stz PSG_NOISE
 @done:  rts
 
-; A = the wave for channel X: by how deep the modulators modulate, that is by the
-; lowest total level among them (the loudest), a sine for none or faint ones (from
-; 30 dB down), waves of the FM formula at indices 0.7, 1.1 and 3 for louder ones. An
-; additive voice (algorithm 7) with strong feedback plays as lightly modulated.
+; A = the wave for channel X: by how deep its sounding modulators modulate (fm_depth),
+; a sine for none or faint ones (from 30 dB down), waves of the FM formula at indices
+; 0.7, 1.1 and 3 for deeper ones. An additive voice (algorithm 7) with strong
+; feedback plays as lightly modulated.
 fm_timbre:
         lda fm_alg,x
-        and #$07
-        tay
-        lda carriers,y
-        eor #$0F
-        jsr lowest_level
-        cpy #7
-        bne @class
-        lda fm_alg,x
-        and #$30                ; feedback 6 or 7
-        cmp #$30
-        bne @class
+        and #$37
+        cmp #$37                ; algorithm 7, feedback 6 or 7
+        bne @depth
         lda #30
-        sta fm_tmp+1
-@class: lda fm_tmp+1
-        ldy #FM_WAVES
+        cmp fm_depth
+        bcc @class
+@depth: lda fm_depth
+@class: ldy #FM_WAVES
         cmp #40
         bcs @done
         iny
@@ -280,30 +445,20 @@ fm_timbre:
 @done:  tya
         rts
 
-; fm_tmp+1 = the lowest total level of channel X among the operators whose bits are
-; set in A (register order), 127 when none. Keeps X and Y.
-lowest_level:
-        sta fm_tmp
-        lda #127
-        sta fm_tmp+1
-        .repeat 4, S
-        lsr fm_tmp
-        bcc :+
-        lda fm_tl + 8 * S,x
-        and #$7F
-        cmp fm_tmp+1
-        bcs :+
-        sta fm_tmp+1
-:
-        .endrepeat
-        rts
-
 ; Channel X's envelope, one tick on. Rates are the chip's: 2 x the register's rate
 ; plus the key scale, 0 for a rate of 0; the release rate r counts as 2r + 1.
 fm_envelope:
-        lda fm_ks_ar,x          ; key scale: the key code (block, F-number bits 10-9)
+        ldy fm_op,x             ; the followed carrier's rates
+        lda fm_d1r,y
+        sta fm_work+1
+        lda fm_d2r,y
+        sta fm_work+2
+        lda fm_sl_rr,y
+        sta fm_work+3
+        lda fm_ks_ar,y
+        sta fm_work
+        lsr a                   ; key scale: the key code (block, F-number bits 10-9)
         lsr a                   ; shifted right by 3 - KS
-        lsr a
         lsr a
         lsr a
         lsr a
@@ -326,7 +481,7 @@ fm_envelope:
         beq @decay2
         cmp #RELEASE
         beq @release
-        lda fm_ks_ar,x          ; attack: down at its rate to 0, then the first decay
+        lda fm_work             ; attack: down at its rate to 0, then the first decay
         jsr fm_rate
         sec
         lda fm_env_lo,x
@@ -342,10 +497,10 @@ fm_envelope:
         sta fm_state,x
 @done:  rts
 @decay1:
-        lda fm_d1r,x
+        lda fm_work+1
         jsr fm_rate
         jsr fm_decay
-        lda fm_sl_rr,x          ; to the sustain level: 3 dB steps, 15 for 93 dB
+        lda fm_work+3           ; to the sustain level: 3 dB steps, 15 for 93 dB
         and #$F0
         lsr a
         cmp #$78
@@ -359,11 +514,11 @@ fm_envelope:
         sta fm_state,x
         rts
 @decay2:
-        lda fm_d2r,x
+        lda fm_work+2
         jsr fm_rate
         jmp fm_decay
 @release:
-        lda fm_sl_rr,x
+        lda fm_work+3
         asl a
         ora #$01
         jsr fm_rate
@@ -402,12 +557,9 @@ fm_rate:
 ; are written.
 fm_output:
         add_credit #<(FM_VOICE_CYCLES * 77), #>(FM_VOICE_CYCLES * 77)
-        lda fm_alg,x
-        and #$07
-        tay
-        lda carriers,y
-        jsr lowest_level
-        lda fm_tmp+1            ; 0.375 dB steps: 2 x level + envelope
+        ldy fm_op,x
+        lda fm_tl,y             ; 0.375 dB steps: 2 x level + envelope
+        and #$7F
         asl a
         adc fm_env_hi,x
         bcs @silent
@@ -448,58 +600,170 @@ fm_output:
         sta PSG_CONTROL
         rts
 
-; Channel X's PSG period from its F-number, block and operator 4's multiple (0 for
-; a half): 9 x 3579545 x 2^21 / clock over F-number x 2 x multiple x 2^block. The
-; divisor is normalised to 16 bits and its top 9 bits look up the quotient (within
-; 0.2%) for 7670453 Hz; other clocks are scaled. Beyond 12 bits: 0xFFF.
+; Channel X's PSG period from its note: the F-number plus the mean detune of its
+; sounding operators (DT1 by key code, in units of a quarter F-number step at block 0,
+; as the chip adds it), times the ratio: 9 x 3579545 x 2^21 / clock over (F-number x
+; 256 + detune x 2^(9 - block)) x ratio x 2^block / 256. The divisor is normalised to
+; 24 bits and its top 10 bits look up the quotient (within 0.1%) for 7670453 Hz; other
+; clocks are scaled. Beyond 12 bits: 0xFFF.
 fm_pitch:
         add_credit #<(FM_PITCH_CYCLES * 77), #>(FM_PITCH_CYCLES * 77)
         stz fm_dirty,x
-        lda fm_mul,x            ; count = F-number x 2 x multiple
-        and #$0F
-        asl a
-        bne @times
-        inc a
-@times: sta fm_tmp+3
+        stz factor              ; F-number x 256
         lda fm_lo,x
-        sta factor
+        sta factor+1
+        asl a                   ; F-number bit 7 into the carry
         lda fm_hi,x
         and #$07
+        sta factor+2
+        lda fm_hi,x             ; the key code: block x 4 and F-number bits 10-7's
+        rol a
+        pha
+        and #$0F
+        tay
+        pla
+        lsr a
+        lsr a
+        and #$1C
+        ora fm_key_code,y
+        sta fm_tmp+1
+        stz fm_tmp              ; the detunes' sum
+        stz fm_tmp+2            ; how many
+        lda fm_ops,x
+        sta fm_tmp+3
+        .repeat 4, S
+        lsr fm_tmp+3
+        bcc :++
+        inc fm_tmp+2
+        lda fm_dtml + 8 * S,x
+        jsr add_detune
+:
+        .endrepeat
+        lda fm_tmp              ; its size, shifted by 9 - block
+        bpl :+
+        eor #$FF
+        inc a
+:       sta fm_work
+        stz fm_work+1
+        bne @some_dt
+        jmp @ratio
+@some_dt:
+        lda fm_hi,x
+        lsr a
+        lsr a
+        lsr a
+        and #$07
+        eor #$07
+        inc a
+        inc a
+        tay
+@up:    asl fm_work
+        rol fm_work+1
+        dey
+        bne @up
+        lda fm_tmp+2            ; over the count: 1, 2, 4, or 3 as 85/256
+        cmp #2
+        bcc @sign
+        lsr fm_work+1
+        ror fm_work
+        cmp #3
+        bcc @sign
+        lsr fm_work+1
+        ror fm_work
+        cmp #4
+        beq @sign
+        lda fm_work+1           ; a quarter, plus a sixteenth, ... of the sum
+        sta fm_work+3
+        lda fm_work
+        sta fm_work+2
+        ldy #3
+@third: lsr fm_work+3
+        ror fm_work+2
+        lsr fm_work+3
+        ror fm_work+2
+        clc
+        lda fm_work
+        adc fm_work+2
+        sta fm_work
+        lda fm_work+1
+        adc fm_work+3
+        sta fm_work+1
+        dey
+        bne @third
+@sign:  lda fm_tmp
+        bmi @down
+        clc
+        lda factor
+        adc fm_work
+        sta factor
+        lda factor+1
+        adc fm_work+1
         sta factor+1
-        stz count
-        stz count+1
+        bcc @ratio
+        inc factor+2
+        bra @ratio
+@down:  sec
+        lda factor
+        sbc fm_work
+        sta factor
+        lda factor+1
+        sbc fm_work+1
+        sta factor+1
+        bcs @ratio
+        lda factor+2
+        beq @low_far            ; below F-number 0
+        dec factor+2
+@ratio: stz fm_work             ; fm_work = that x the ratio
+        stz fm_work+1
+        stz fm_work+2
+        lda fm_ratio,x
+        sta fm_tmp+3
 @mul:   lsr fm_tmp+3
         bcc @next
         clc
-        lda count
+        lda fm_work
         adc factor
-        sta count
-        lda count+1
+        sta fm_work
+        lda fm_work+1
         adc factor+1
-        sta count+1
+        sta fm_work+1
+        lda fm_work+2
+        adc factor+2
+        sta fm_work+2
 @next:  asl factor
         rol factor+1
+        rol factor+2
         lda fm_tmp+3
         bne @mul
-        lda count
-        ora count+1
+        lda fm_work
+        ora fm_work+1
+        ora fm_work+2
         bne @some
-        jmp @low                ; F-number 0: no tone to speak of
+@low_far:
+        jmp @low                ; no tone to speak of
 @some:
         ldy #0                  ; normalise: Y shifts
-@norm:  lda count+1
+@norm:  lda fm_work+2
         bmi @top
-        asl count
-        rol count+1
+        asl fm_work
+        rol fm_work+1
+        rol fm_work+2
         iny
         bra @norm
-@top:   asl count               ; bits 14-7 index the table
-        rol count+1
+@top:   asl fm_work+1           ; bits 22-14 index the table
+        rol fm_work+2
         sty fm_tmp+3
-        ldy count+1
+        ldy fm_work+2
+        bit fm_work+1
+        bmi @odd
         lda fm_pitch_lo,y
         sta product+2
         lda fm_pitch_hi,y
+        bra @period
+@odd:   lda fm_pitch_odd_lo,y
+        sta product+2
+        lda fm_pitch_odd_hi,y
+@period:
         sta product+3
         lda fm_hi,x             ; shift right by block + 7 - shifts, rounded
         lsr a
@@ -558,6 +822,37 @@ fm_pitch:
         lda #$0F
         sta product+3
         bra @store
+
+; fm_tmp += the detune of DT1 in A's bits 6-4 (1-3 up, 5-7 down) at key code fm_tmp+1.
+; Keeps X.
+add_detune:
+        lsr a
+        lsr a
+        lsr a
+        lsr a
+        sta fm_val
+        and #$03
+        beq @done
+        asl a
+        asl a
+        asl a
+        asl a
+        asl a
+        ora fm_tmp+1
+        tay
+        lda fm_val
+        and #$04
+        bne @down
+        lda fm_tmp
+        clc
+        adc fm_detune,y
+        sta fm_tmp
+@done:  rts
+@down:  lda fm_tmp
+        sec
+        sbc fm_detune,y
+        sta fm_tmp
+        rts
 
 ; Channel X falls silent: its PSG channel goes back to the SN76489 or the DAC.
 fm_release:

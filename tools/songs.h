@@ -174,7 +174,7 @@ inline Song boundaries()
     // every 16 of them), ending with a three-byte write that ends there.
     auto fillTo = [&](std::size_t bankOffset) {
         for (unsigned count = 1; left(bankOffset) > 7; ++count) {
-            add({0x52, 0x30, 0x00});
+            add({0x52, 0x90, 0x00});
             if (count % 16 == 0 && waited + 16 < 11025) {
                 add({0x7F});
                 waited += 16;
@@ -183,7 +183,7 @@ inline Song boundaries()
         while (left(bankOffset) > 3) add({0x50, 0xFF}); // noise stays silent
         if (left(bankOffset) == 1) throw std::logic_error("filler cannot end there");
         if (left(bankOffset) == 2) add({0x50, 0xFF});
-        add({0x52, 0x30, 0x00});
+        add({0x52, 0x90, 0x00});
     };
     auto note = [&](int n, unsigned att) {
         const unsigned p = period(midiHz(n), kNtscClock);

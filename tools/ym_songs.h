@@ -183,11 +183,13 @@ inline Song seekBeyond()
 }
 
 // An FM instrument: algorithm, feedback, the total level of each operator (S1, S2,
-// S3, S4 as the chip numbers them), envelope rates and levels, multiple, pan.
+// S3, S4 as the chip numbers them), envelope rates and levels, each operator's multiple
+// and detune, pan.
 struct FmVoice {
     unsigned algorithm = 0, feedback = 0;
     unsigned level[4] = {40, 40, 40, 0};
-    unsigned attack = 31, decay = 8, sustain = 3, decay2 = 2, release = 6, multiple = 1;
+    unsigned attack = 31, decay = 8, sustain = 3, decay2 = 2, release = 6;
+    unsigned multiple[4] = {1, 1, 1, 1}, detune[4] = {0, 0, 0, 0};
     unsigned pan = 0xC0;
 };
 
@@ -201,7 +203,7 @@ inline void fmInstrument(VgmBuilder& v, unsigned channel, const FmVoice& voice)
 {
     static constexpr unsigned kSlot[4] = {0, 8, 4, 12}; // S1, S2, S3, S4 in register order
     for (unsigned op = 0; op < 4; ++op) {
-        fmWrite(v, channel, 0x30 + kSlot[op], voice.multiple);
+        fmWrite(v, channel, 0x30 + kSlot[op], voice.detune[op] << 4 | voice.multiple[op]);
         fmWrite(v, channel, 0x40 + kSlot[op], voice.level[op]);
         fmWrite(v, channel, 0x50 + kSlot[op], voice.attack);
         fmWrite(v, channel, 0x60 + kSlot[op], voice.decay);
@@ -221,9 +223,10 @@ inline void fmFrequency(VgmBuilder& v, unsigned channel, unsigned fnum, unsigned
     fmWrite(v, channel, 0xA0, fnum & 0xFF);
 }
 
-inline void fmKey(VgmBuilder& v, unsigned channel, bool on)
+// Key-on (of the operators in `operators`, bits 4-7: S1-S4) or key-off.
+inline void fmKey(VgmBuilder& v, unsigned channel, bool on, unsigned operators = 0xF0)
 {
-    v.commands({0x52, 0x28, u8((on ? 0xF0 : 0x00) | fmKeyCode(channel))});
+    v.commands({0x52, 0x28, u8((on ? operators : 0x00) | fmKeyCode(channel))});
 }
 
 // The F-number and block of `hz` (the block that keeps the F-number below 2048).
@@ -332,6 +335,70 @@ inline Song fmSong()
     for (unsigned c = 0; c < 6; ++c) fmKey(v, c, false);
     v.wait(11025);
     return {"fm-song", v.finish("fm-song"), 262395 / 44100.0};
+}
+
+// Patches of real Mega Drive songs whose pitch is not operator 4's: algorithm 1 with
+// multiples 1, 3, 2, 3 (registers 0x30, 0x34, 0x38, 0x3C) under deep modulators (the
+// note is the F-number's); algorithm 2 with multiples 0, 0, 2, 7 (the note is half
+// of it); algorithm 6 keyed on S1 and S2 alone (0x28 value 0x32), its S3 and S4 at
+// total level 127; a staccato bass line detuned (DT1 3 and 7) on F-numbers a driver uses; an
+// organ of multiples 1, 2, 3, 4 (algorithm 7); algorithm 4 with both carriers at
+// multiple 2 under faint modulators (the note is twice the F-number's). 12 s.
+inline Song fmPatches()
+{
+    VgmBuilder v = ymStart();
+    FmVoice voices[6];
+    voices[0].algorithm = 1, voices[0].feedback = 3;
+    voices[0].level[0] = 13, voices[0].level[1] = 29, voices[0].level[2] = 21, voices[0].level[3] = 4;
+    voices[0].multiple[0] = 1, voices[0].multiple[1] = 2, voices[0].multiple[2] = 3, voices[0].multiple[3] = 3;
+    voices[1].algorithm = 2;
+    voices[1].level[0] = 5, voices[1].level[1] = 13, voices[1].level[2] = 9, voices[1].level[3] = 2;
+    voices[1].multiple[0] = 0, voices[1].multiple[1] = 2, voices[1].multiple[2] = 0, voices[1].multiple[3] = 7;
+    voices[2].algorithm = 6;
+    voices[2].level[0] = 30, voices[2].level[1] = 2, voices[2].level[2] = 127, voices[2].level[3] = 127;
+    voices[3].algorithm = 0, voices[3].feedback = 5;
+    voices[3].level[0] = 30, voices[3].level[1] = 34, voices[3].level[2] = 32, voices[3].level[3] = 2;
+    voices[3].detune[0] = voices[3].detune[1] = 3, voices[3].detune[2] = voices[3].detune[3] = 7;
+    voices[3].decay = 4, voices[3].sustain = 2;
+    voices[4].algorithm = 7;
+    voices[4].level[0] = 10, voices[4].level[1] = 14, voices[4].level[2] = 18, voices[4].level[3] = 22;
+    voices[4].multiple[0] = 1, voices[4].multiple[1] = 2, voices[4].multiple[2] = 3, voices[4].multiple[3] = 4;
+    voices[5].algorithm = 4;
+    voices[5].level[0] = 90, voices[5].level[1] = 6, voices[5].level[2] = 90, voices[5].level[3] = 8;
+    voices[5].multiple[0] = 1, voices[5].multiple[1] = 2, voices[5].multiple[2] = 1, voices[5].multiple[3] = 2;
+    for (unsigned c = 0; c < 6; ++c) {
+        voices[c].decay = c == 3 ? 4 : 3, voices[c].sustain = 2;
+        fmInstrument(v, c, voices[c]);
+    }
+    fmWrite(v, 2, 0x54, 0), fmWrite(v, 2, 0x5C, 0); // S3 and S4 of the partial key-on never attack
+    // The bass's F-numbers: a driver's table from 644 (C) up, blocks 2 and 3.
+    const unsigned bass[8] = {644, 724, 812, 861, 966, 1084, 1217, 1289};
+    const int tunes[5][8] = {{48, 50, 52, 53, 55, 57, 59, 60},
+                             {60, 64, 67, 72, 69, 65, 62, 59},
+                             {55, 57, 59, 60, 62, 64, 66, 67},
+                             {72, 71, 69, 67, 65, 64, 62, 60},
+                             {45, 47, 48, 50, 52, 53, 55, 57}};
+    for (int round = 0; round < 4; ++round) {
+        for (int i = 0; i < 8; ++i) {
+            for (unsigned c = 0; c < 6; ++c) {
+                if (c == 3) {
+                    fmFrequency(v, 3, bass[(i + round) % 8], 2 + static_cast<unsigned>(round % 2));
+                    fmKey(v, 3, true);
+                } else {
+                    const int note = tunes[c < 3 ? c : c - 1][i] + (round >= 2 ? 12 : 0);
+                    const auto [fnum, block] = fmPitch(midiHz(note));
+                    fmFrequency(v, c, fnum, block);
+                    fmKey(v, c, true, c == 2 ? 0x30 : 0xF0);
+                }
+            }
+            v.wait(6615); // the bass for 0.15 s, the others 0.3 s
+            fmKey(v, 3, false);
+            v.wait(6615);
+            for (unsigned c = 0; c < 6; ++c) fmKey(v, c, false);
+            v.wait(3308);
+        }
+    }
+    return {"fm-patches", v.finish("fm-patches"), 32 * 16538 / 44100.0};
 }
 
 // A whole song: a lead, two pad voices, a bass, an arpeggio and a counter-melody on the
