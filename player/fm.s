@@ -21,6 +21,8 @@ SILENT_ENV = $FF                        ; envelope high byte at 96 dB
 
 .segment "TABLES"
 .include "fm_tables.inc"
+; The PSG channels an FM note may take, the last first (see fm_take).
+take_order: .byte 2, 1, 0, 4, 3, 5
 ; The carriers of each algorithm, a bit per operator in register order (S1, S3, S2, S4).
 carriers: .byte $08, $08, $08, $08, $0C, $0E, $0E, $0F
 ; Where a write to each register of port 0, then of port 1, goes: an offset in
@@ -79,13 +81,19 @@ fm_env_hi: .res 6
 fm_dirty: .res 6    ; nonzero when the F-number has changed
 fm_per_lo: .res 6   ; PSG period
 fm_per_hi: .res 6
-fm_wave:  .res 6    ; the wave on its PSG channel, 0xFF when not ours
+fm_wave:  .res 6    ; by PSG channel: the FM wave on it, 0xFF when none
+fm_psg:   .res 6    ; the PSG channel each FM channel plays on, 0xFF when none
+psg_fm:   .res 6    ; by PSG channel: the FM channel on it, 0xFF when none
+fm_vol:   .res 6    ; the PSG volume each FM channel last played at (0-31)
 fm_op:    .res 6    ; the carrier followed: its row offset (8 x slot) plus the channel
 fm_ratio: .res 6    ; the note's frequency over the F-number's, x 2 (1-30)
 fm_ops:   .res 6    ; the operators that sound (register order)
 FM_STATE_SIZE = * - fm_state_start
 fm_work:  .res 4    ; scratch of the tick
 fm_depth: .res 1    ; the lowest total level of the keyed modulators, 127 when none
+fm_ties:  .res 1    ; nonzero: a PSG channel is taken from an FM voice as loud
+fm_lost:  .res 1    ; nonzero: fm_held found the channel lost
+fm_freed: .res 1    ; nonzero: a PSG channel has left FM since the last tick
 
 fm_dtml  = fm_regs + 0                  ; detune and multiple, a row per operator (0x30)
 fm_tl    = fm_regs + 32                 ; total level (0x40)
@@ -223,13 +231,24 @@ fm_tick:
 @release:
         lda #RELEASE
         sta fm_state,x
-@play:  lda owned,x
-        cmp #1
-        bne @next
-        jsr fm_envelope
+@play:  jsr fm_held
+        bcc @sound
+        lda fm_lost             ; moved out, or a keyed note without a channel: to
+        bne @move               ; a free one, or a quieter FM voice's
+        lda fm_freed            ; only after a channel has come free
+        beq @next
+        lda fm_gate,x
+        beq @next
+        lda fm_state,x
+        beq @next
+@move:  stz fm_ties
+        jsr fm_place
+        bcs @next
+@sound: jsr fm_envelope
         jsr fm_output
 @next:  dex
         bpl @chan
+        stz fm_freed
         lda huc_select
         sta PSG_SELECT
         rts
@@ -239,6 +258,7 @@ FM_VOICE_CYCLES = 300                   ; each channel sounding
 FM_NOTE_CYCLES = 700                    ; a key-on's operators weighed
 FM_PITCH_CYCLES = 500                   ; a new period
 FM_TAKE_CYCLES = 550                    ; a channel taken, its wave written
+FM_PLACE_CYCLES = 400                   ; a PSG channel looked for
 FM_RESTORE_CYCLES = 800                 ; a channel given back
 
 ; Channel X's note at its key-on: which operators sound, which carrier the channel
@@ -393,31 +413,167 @@ common_divisor:
         bra @loop
 @set:   sta fm_work+2
         rts
-; A key-on on channel X: the PSG channel becomes the FM channel's, with its wave,
-; unless the log or the DAC has it.
+; The six PSG channels are shared. An FM note at its key-on keeps the PSG channel its
+; channel plays on; otherwise it takes a free one (one that neither the log, the DAC,
+; another FM channel nor a sounding SN76489 voice has): its own number's first, then
+; 5, 3, 4, 0, 1, 2 (those the SN76489 uses least first); with none free, the quietest
+; FM voice's when that is no louder than the new note (31 - its carrier's total level
+; / 2), first in that order on a tie; otherwise it waits. An SN76489 voice that starts
+; to sound on a channel an FM voice has takes it back at once (select_sn). A keyed FM
+; voice without a channel (waiting, stolen from, moved out by the SN76489, the log or
+; the DAC) takes one free or a strictly quieter FM voice's at the next tick after a
+; channel has been given back or taken from it. The DAC's channel is the DAC's while
+; it is on; FM channel 6 is silent then, as on the chip.
 fm_take:
-        lda owned,x
-        bmi @done               ; the log's
+        jsr fm_held
+        bcs @none
+        jmp fm_load
+@none:  ldy fm_op,x             ; the note's loudness
+        lda fm_tl,y
+        and #$7F
+        lsr a
+        eor #$FF
+        sec
+        adc #31
+        sta fm_vol,x
+        lda #1
+        sta fm_ties
+        ; fall through
+; FM channel X, of loudness fm_vol, takes a PSG channel as fm_take says; a tie with
+; the quietest FM voice takes its channel when fm_ties is set (a new note), not when
+; a voice waits. Carry set when it finds none.
+fm_place:
+        add_credit #<(FM_PLACE_CYCLES * 77), #>(FM_PLACE_CYCLES * 77)
         cpx #DAC_CHANNEL
-        bne @free
+        bne @find
         lda dac_on
-        bne @done
-@free:  stx PSG_SELECT
+        beq @find
+        sec                     ; FM channel 6 under the DAC
+        rts
+@find:  txa
+        tay
+        jsr psg_free
+        bcc @place
+        ldy #5
+@free:  lda take_order,y
+        phy
+        tay
+        jsr psg_free
+        ply
+        bcc @chosen
+        dey
+        bpl @free
+        lda #$FF                ; none free: the quietest FM voice
+        sta fm_tmp
+        lda #32
+        sta fm_tmp+1
+        ldy #5
+@quiet: phy
+        lda take_order,y
+        tay
+        lda owned,y
+        cmp #1
+        bne @louder
+        lda psg_fm,y
+        phx
+        tax
+        lda fm_vol,x
+        plx
+        cmp fm_tmp+1
+        beq @louder             ; a tie: the first in the order
+        bcs @louder
+        sta fm_tmp+1
+        sty fm_tmp
+@louder:
+        ply
+        dey
+        bpl @quiet
+        lda fm_tmp+1
+        cmp fm_vol,x
+        bcc @steal
+        bne @none               ; louder than this voice: not played
+        lda fm_ties
+        bne @steal
+@none:  sec
+        rts
+@steal: ldy fm_tmp
+        lda psg_fm,y            ; the FM voice there falls silent
+        phx
+        tax
+        lda #$FF
+        sta fm_psg,x
+        plx
+        bra @place
+@chosen:
+        lda take_order,y
+        tay
+@place: txa                     ; PSG channel Y is FM channel X's
+        sta psg_fm,y
+        tya
+        sta fm_psg,x
+        ; fall through
+; FM channel X's PSG channel gets its wave (unless it has it) and is FM's. Carry clear.
+fm_load:
+        ldy fm_psg,x
+        sty PSG_SELECT
         jsr fm_timbre
-        ldy owned,x
+        ldy fm_psg,x
+        pha
+        lda owned,y
         beq @load               ; the SN76489's until now
-        cmp fm_wave,x
+        pla
+        cmp fm_wave,y
         beq @have
-@load:  sta fm_wave,x
+        pha
+@load:  pla
+        sta fm_wave,y
         jsr load_wave
         add_credit #<(FM_TAKE_CYCLES * 77), #>(FM_TAKE_CYCLES * 77)
+        ldy fm_psg,x
 @have:  lda #1
-        sta owned,x
+        sta owned,y
         sta fm_dirty,x          ; its period is written with its volume
-        cpx #NOISE_CHANNEL
+        cpy #NOISE_CHANNEL
         bne @done
         stz PSG_NOISE
-@done:  rts
+@done:  clc
+        rts
+
+; Carry clear when FM channel X still has its PSG channel (neither the log nor the
+; DAC has taken it); otherwise the carry set, and fm_lost set if it has just lost it.
+; Keeps X.
+fm_held:
+        stz fm_lost
+        ldy fm_psg,x
+        bmi @none
+        lda owned,y
+        cmp #1
+        bne @lost
+        txa
+        cmp psg_fm,y
+        bne @lost
+        clc
+        rts
+@lost:  lda #$FF
+        sta fm_psg,x
+        inc fm_lost
+@none:  sec
+        rts
+
+; Carry clear when PSG channel Y is free for an FM note. Keeps X and Y.
+psg_free:
+        lda owned,y
+        bne @taken              ; the log's or FM's
+        cpy #DAC_CHANNEL
+        bne @sn
+        lda dac_on
+        bne @taken
+@sn:    jsr sn_level
+        bne @taken
+        clc
+        rts
+@taken: sec
+        rts
 
 ; A = the wave for channel X: by how deep its sounding modulators modulate (fm_depth),
 ; a sine for none or faint ones (from 30 dB down), waves of the FM formula at indices
@@ -578,7 +734,9 @@ fm_output:
         jmp fm_release
 @quiet: cla
 @write: sta fm_tmp+2
-        stx PSG_SELECT
+        sta fm_vol,x
+        lda fm_psg,x
+        sta PSG_SELECT
         lda fm_dirty,x
         beq @balance
         jsr fm_pitch
@@ -633,7 +791,7 @@ fm_pitch:
         sta fm_tmp+3
         .repeat 4, S
         lsr fm_tmp+3
-        bcc :++
+        bcc :+
         inc fm_tmp+2
         lda fm_dtml + 8 * S,x
         jsr add_detune
@@ -858,10 +1016,30 @@ add_detune:
 fm_release:
         add_credit #<(FM_RESTORE_CYCLES * 77), #>(FM_RESTORE_CYCLES * 77)
         stz fm_state,x
+        ldy fm_psg,x
+        lda #$FF
+        sta fm_psg,x
+        phx
+        tya
+        tax
+        jsr give_back
+        plx
+        rts
+
+; PSG channel X, an FM voice's, goes back to the SN76489, whose voice there sounds;
+; the FM voice looks for another at the next tick.
+fm_evict:
+        add_credit #<(FM_RESTORE_CYCLES * 77), #>(FM_RESTORE_CYCLES * 77)
+        ldy psg_fm,x
+        bmi give_back
+        lda #$FF
+        sta fm_psg,y
+        ; fall through
+; PSG channel X goes back to the SN76489 or the DAC.
+give_back:
+        inc fm_freed
         stz owned,x
         lda #$FF
         sta fm_wave,x
-        phx
-        jsr sn_restore
-        plx
-        rts
+        sta psg_fm,x
+        jmp sn_restore

@@ -28,16 +28,59 @@ init_sn76489:
         bpl @quiet
         jmp update_noise
 
-; Selects PSG channel A for the SN76489, unless the log owns it: then carry set and
-; nothing selected. Keeps X.
+; Selects PSG channel A for the SN76489, unless the log owns it, or an FM voice has
+; it while the SN76489's voice there is silent: then carry set and nothing selected.
+; A voice that sounds takes its channel back from FM at once (fm_evict). Keeps X.
 select_sn:
         tay
         lda owned,y
         beq @free
-        sec
-        rts
+        cmp #1
+        bne @taken              ; the log's
+        jsr sn_level
+        beq @taken
+        phx
+        phy
+        tya
+        tax
+        jsr fm_evict
+        ply
+        plx
 @free:  sty PSG_SELECT
         clc
+        rts
+@taken: sec
+        rts
+
+; A = the volume (0-31, 0 when silent) the SN76489 plays at on PSG channel Y, the
+; flags set from it. Keeps X and Y.
+sn_level:
+        phx
+        phy
+        tya
+        tax
+        cpx #PERIODIC_CHANNEL
+        bcc @tone
+        lda noise               ; noise: white on one channel, periodic on the other
+        and #$04
+        beq @periodic
+        cpx #NOISE_CHANNEL
+        bne @none
+        bra @noise
+@periodic:
+        cpx #PERIODIC_CHANNEL
+        bne @none
+@noise: ldx #3
+@tone:  ldy atten,x             ; atten is in the zero page: indexed by X
+        lda volumes,y
+        beq @done
+        sec                     ; as it is played, under a YM2612
+        sbc duck
+        bcs @done
+@none:  cla
+@done:  ply
+        plx
+        cmp #0
         rts
 
 ; 0x50 dd. The log's channel select is put back afterwards.
@@ -103,6 +146,10 @@ set_volume:
         lda tmp
         and #$0F
         sta atten,x
+        cmp #$0F                ; silent: FM voices waiting for a channel may have it
+        bne @sounds
+        sta fm_freed
+@sounds:
         cpx #3
         beq update_noise_volume
 ; PSG volume of SN76489 tone channel X.

@@ -470,6 +470,56 @@ inline Song fmFullSong()
     return {"fm-full", v.finish("fm-full"), 32 * 2 * 5512 / 44100.0};
 }
 
+// More voices than PSG channels: five FM channels (chords, a bass, an arpeggio), DAC
+// drums on the sixth, and an SN76489 melody on tone 0 in notes of three quarters of a
+// beat with rests between, 8 s at 120 beats a minute. The melody starts while every FM
+// channel sounds: it must take its channel back from FM.
+inline Song fmWithMelody()
+{
+    VgmBuilder v = ymStart();
+    const Bytes kick = drumSound(2756, 90, 11025), snare = drumSound(2756, 700, 11025);
+    Bytes drums = kick;
+    drums.insert(drums.end(), snare.begin(), snare.end());
+    v.dataBlock(0x00, drums);
+    FmVoice pad;
+    pad.algorithm = 4;
+    pad.level[0] = 40, pad.level[1] = 12, pad.level[2] = 44, pad.level[3] = 12;
+    pad.attack = 26, pad.decay = 2, pad.sustain = 1, pad.release = 5;
+    FmVoice bass;
+    bass.algorithm = 0, bass.feedback = 4;
+    bass.level[0] = 30, bass.level[1] = 34, bass.level[2] = 32, bass.level[3] = 4;
+    bass.decay = 10, bass.sustain = 5, bass.release = 8;
+    FmVoice pluck;
+    pluck.algorithm = 5;
+    pluck.level[0] = 40, pluck.level[1] = 18, pluck.level[2] = 18, pluck.level[3] = 18;
+    pluck.decay = 14, pluck.sustain = 8, pluck.release = 9;
+    const FmVoice voices[5] = {pad, pad, pad, bass, pluck};
+    for (unsigned c = 0; c < 5; ++c) fmInstrument(v, c, voices[c]);
+    v.commands({0x52, 0x2B, 0x80});
+    const int roots[4] = {57, 53, 48, 55};
+    const int melody[16] = {76, 74, 72, 71, 72, 74, 76, 79, 77, 76, 74, 72, 71, 72, 74, 71};
+    constexpr std::uint32_t kQuarter = 5512 / 2; // a quarter of a beat
+    for (int beat = 0; beat < 16; ++beat) {
+        const int root = roots[beat / 4 % 4];
+        if (beat % 4 == 0) {
+            for (unsigned c = 0; c < 3; ++c) fmKey(v, c, false);
+            fmNote(v, 0, root + 12), fmNote(v, 1, root + 16), fmNote(v, 2, root + 19);
+        }
+        fmNote(v, 3, root - 12);
+        tone(v, 0, melody[beat] + (beat % 2 ? 0 : -12), 2);
+        const std::uint32_t at = beat % 2 ? static_cast<std::uint32_t>(kick.size()) : 0;
+        v.commands({0xE0, le(at, 0), le(at, 1), le(at, 2), le(at, 3)});
+        for (int quarter = 0; quarter < 4; ++quarter) {
+            if (quarter % 2 == 0) fmNote(v, 4, root + 24 + quarter * 2);
+            for (std::uint32_t n = 0; n < kQuarter / 4; ++n) v.commands({0x84});
+            if (quarter == 1) fmKey(v, 4, false);
+            if (quarter == 2) fmKey(v, 3, false), v.commands({0x50, 0x9F}); // the melody rests
+            if (quarter == 3) fmKey(v, 4, false);
+        }
+    }
+    return {"fm-melody", v.finish("fm-melody"), 16 * 4 * (kQuarter / 4 * 4) / 44100.0};
+}
+
 // A minute of what a dense Mega Drive log does: every frame (735 samples) all six
 // channels' instruments written again and their frequencies set (180 FM writes), an
 // 11 kHz 0x8n stream from the data bank through the frame, and a key-on on channel 1
