@@ -458,3 +458,4 @@ load_wave:
 .include "ym2612.s"
 .include "dac_stream.s"
 .include "fm.s"
+.include "fm_wave.s"

@@ -1,14 +1,15 @@
 ; YM2612 FM writes (0x52/0x53 rr dd, all but the DAC's) in, each FM channel as a
-; wavetable voice on the PSG channel of its number out: pitch, envelope and timbre.
+; wavetable voice on a PSG channel out: pitch, envelope and timbre.
 ;
 ; A write only records what it sets (cheap enough to take inside runs of commands);
-; the work is done by fm_tick, every 16 steps of the timer's counter (2.29 ms): key-ons
-; take the PSG channel, the envelope of operator 4 moves on (attack, first decay to the
-; sustain level, second decay, release), the loudest carrier's total level and the
-; envelope give the volume, and new F-numbers give the period. Channel n plays on PSG
-; channel n; the SN76489 and the DAC have the channel back while it is silent (channel
-; 6's is the DAC's while the DAC is on, as on the chip). A channel the HuC6280 log has
-; taken is left to the log.
+; the work is done by fm_tick, every 16 steps of the timer's counter (2.29 ms): a
+; key-on is weighed (fm_voice: which operators sound, the carrier the channel follows,
+; the note's ratio to the F-number; fm_wave.s works out the patch's wave) and takes a
+; PSG channel (fm_take); the followed carrier's envelope moves on (attack, first decay
+; to the sustain level, second decay, release), its total level and the envelope give
+; the volume, and new F-numbers give the period. The SN76489 and the DAC have a
+; channel back while FM leaves it silent (channel 6's is the DAC's while the DAC is
+; on, as on the chip). A channel the HuC6280 log has taken is left to the log.
 
 FM_TICK_STEPS = $30                     ; counter bits whose change makes a tick
 YM_HZ   = 7670453                       ; the clock the pitch table is worked out for
@@ -16,7 +17,6 @@ ATTACK  = 1                             ; envelope states; 0 is off
 DECAY1  = 2
 DECAY2  = 3
 RELEASE = 4
-FM_WAVES = 2                            ; the first FM wave in `waves`
 SILENT_ENV = $FF                        ; envelope high byte at 96 dB
 
 .segment "TABLES"
@@ -78,21 +78,25 @@ fm_event: .res 6    ; nonzero when keyed on since the last tick
 fm_state: .res 6    ; envelope state
 fm_env_lo: .res 6   ; attenuation in 1/64 of a 0.094 dB step, low and high byte
 fm_env_hi: .res 6
-fm_dirty: .res 6    ; nonzero when the F-number has changed
+fm_dirty: .res 6    ; nonzero when the F-number has changed; 0x80: the period is
+                    ; worked out, to be written
 fm_per_lo: .res 6   ; PSG period
 fm_per_hi: .res 6
-fm_wave:  .res 6    ; by PSG channel: the FM wave on it, 0xFF when none
+fm_wave:  .res 6    ; by PSG channel: 0x80 + 16 x cycles + the FM channel whose wave is
+                    ; on it, 0xFF none
 fm_psg:   .res 6    ; the PSG channel each FM channel plays on, 0xFF when none
 psg_fm:   .res 6    ; by PSG channel: the FM channel on it, 0xFF when none
 fm_vol:   .res 6    ; the PSG volume each FM channel last played at (0-31)
 fm_op:    .res 6    ; the carrier followed: its row offset (8 x slot) plus the channel
 fm_ratio: .res 6    ; the note's frequency over the F-number's, x 2 (1-30)
 fm_ops:   .res 6    ; the operators that sound (register order)
+fm_cycles: .res 6   ; the note's wave holds 2^fm_cycles periods (high notes: 1 or 2)
+fm_gain:  .res 6    ; PSG volume steps the wave is played up (down when negative)
 FM_STATE_SIZE = * - fm_state_start
 fm_work:  .res 4    ; scratch of the tick
-fm_depth: .res 1    ; the lowest total level of the keyed modulators, 127 when none
 fm_ties:  .res 1    ; nonzero: a PSG channel is taken from an FM voice as loud
 fm_lost:  .res 1    ; nonzero: fm_held found the channel lost
+notes_left: .res 1  ; key-ons this tick may still weigh
 fm_freed: .res 1    ; nonzero: a PSG channel has left FM since the last tick
 
 fm_dtml  = fm_regs + 0                  ; detune and multiple, a row per operator (0x30)
@@ -129,7 +133,7 @@ init_fm:
         sta fm_pan,x
         dex
         bpl @chan
-        rts
+        jmp init_shapes
 
 ; The YM2612 write at ptr (0x52 or 0x53 and its operands, all in the windows): the
 ; carry set when its handler is to play it (the DAC's registers); otherwise applied
@@ -211,9 +215,14 @@ ym_apply:
 ; into credit.
 fm_tick:
         add_credit #<(FM_TICK_CYCLES * 77), #>(FM_TICK_CYCLES * 77)
+        lda #NOTES_PER_TICK
+        sta notes_left
         ldx #5
 @chan:  lda fm_event,x
         beq @gate
+        lda notes_left          ; more key-ons wait for the next tick
+        beq @gate
+        dec notes_left
         stz fm_event,x
         jsr fm_voice
         bcs @mute
@@ -248,12 +257,16 @@ fm_tick:
         jsr fm_output
 @next:  dex
         bpl @chan
-        stz fm_freed
+        lda notes_left          ; a slice of a wave's work, in a tick without a key-on
+        beq @freed
+        jsr shape_due
+@freed: stz fm_freed
         lda huc_select
         sta PSG_SELECT
         rts
 
 FM_TICK_CYCLES = 200                    ; the tick with no channel sounding
+NOTES_PER_TICK = 1                      ; key-ons weighed a tick at most
 FM_VOICE_CYCLES = 300                   ; each channel sounding
 FM_NOTE_CYCLES = 700                    ; a key-on's operators weighed
 FM_PITCH_CYCLES = 500                   ; a new period
@@ -269,8 +282,8 @@ FM_RESTORE_CYCLES = 800                 ; a channel given back
 ; modulator sounds when it feeds an operator that does (fm_sounding). The channel
 ; follows the loudest carrier's level and envelope; the note is the F-number's
 ; frequency times the greatest common divisor of the sounding operators' multiples
-; (0 a half); fm_depth is the lowest total level of the keyed modulators. Carry set when
-; no carrier sounds.
+; (0 a half); the patch's wave is worked out when it is new (fm_shape). Carry set
+; when no carrier sounds.
 fm_voice:
         add_credit #<(FM_NOTE_CYCLES * 77), #>(FM_NOTE_CYCLES * 77)
         lda fm_alg,x
@@ -303,6 +316,7 @@ fm_voice:
         bcc @sounds
         rts                     ; carry set: nothing sounds
 @sounds:
+        sta nk_top
         stx fm_tmp
         lda fm_work+3           ; carry clear
         adc fm_tmp
@@ -311,33 +325,27 @@ fm_voice:
         adc #CARRIER_SPAN
         sta fm_work+2           ; carriers below this level count
         stz fm_work+3           ; the audible operators
-        lda #127
-        sta fm_depth
         .repeat 4, S
         lda fm_gate,x
         and #1 << S
-        beq :++++
+        beq :+++
         lda fm_ks_ar + 8 * S,x
         and #$1F
-        beq :++++
+        beq :+++
         lda fm_work+1
         and #1 << S
         beq :+
         lda fm_tl + 8 * S,x     ; a carrier
         and #$7F
         cmp fm_work+2
-        bcs :++++
-        bra :+++
+        bcs :+++
+        bra :++
 :       txa                     ; a modulator
         clc
         adc #8 * S
         tay
-        lda fm_tl,y             ; its depth, for the timbre
-        and #$7F
-        cmp fm_depth
-        bcs :+
-        sta fm_depth
-:       jsr mod_level
+        jsr mod_level
+        sta nk_levels + S       ; (for fm_shape)
         cmp #MOD_AUDIBLE
         bcs :++
 :       lda fm_work+3
@@ -369,11 +377,13 @@ fm_voice:
         .endrepeat
         lda fm_work+2
         sta fm_ratio,x
+        jsr fm_shape
         clc
         rts
 
-; A = the level of the modulator at fm_regs offset Y (8 x slot + channel): its total
-; level, plus 4 a sustain level step when it decays (the sustain level 15 is 93 dB).
+; A = the level of the modulator at fm_regs offset Y (8 x slot + channel), 0.75 dB a
+; step: its total level plus how far it has decayed 73 ms into a note (its first
+; decay rate, at most down to its sustain level; 15 is 93 dB). Keeps X and Y.
 mod_level:
         lda fm_tl,y
         and #$7F
@@ -381,15 +391,41 @@ mod_level:
         lda fm_d1r,y
         and #$1F
         beq @total
-        lda fm_sl_rr,y
+        asl a                   ; the chip's rate, without key scaling
+        phx
+        tax
+        lda fm_decay_hi,x       ; 32 ticks of its decay step, in 0.75 dB steps
+        cmp #$08                ; (the step / 16)
+        bcc @near
+        lda #127
+        bra @far
+@near:  asl a
+        asl a
+        asl a
+        asl a
+        sta fm_tmp+2
+        lda fm_decay_lo,x
+        lsr a
+        lsr a
+        lsr a
+        lsr a
+        ora fm_tmp+2
+@far:   sta fm_tmp+2
+        plx
+        lda fm_sl_rr,y          ; no further than the sustain level
         lsr a
         lsr a
         and #$3C
         cmp #$3C
-        beq @silent
-        adc fm_tmp+1            ; carry clear
+        bne @sustain
+        lda #127
+@sustain:
+        cmp fm_tmp+2
+        bcc @less
+        lda fm_tmp+2
+@less:  clc
+        adc fm_tmp+1
         bpl @done
-@silent:
         lda #127
 @done:  rts
 @total: lda fm_tmp+1
@@ -514,25 +550,52 @@ fm_place:
         ; fall through
 ; FM channel X's PSG channel gets its wave (unless it has it) and is FM's. Carry clear.
 fm_load:
+        stz fm_cycles,x         ; the note's period with one cycle a wave
+        jsr fm_pitch
+        ldy #0                  ; high notes: 2 cycles below period 0x100, 4 below 0x80
+        lda fm_per_hi,x
+        bne @shift
+        iny
+        lda fm_per_lo,x
+        bmi @shift
+        iny
+@shift: tya
+        sta fm_cycles,x         ; 0, 1 or 2: 1, 2 or 4 cycles
+        asl a
+        asl a
+        asl a
+        asl a
+        sta fm_tmp
+        txa
+        ora fm_tmp
+        ora #$80
+        pha                     ; the wave's tag: channel and cycles
         ldy fm_psg,x
         sty PSG_SELECT
-        jsr fm_timbre
-        ldy fm_psg,x
-        pha
         lda owned,y
         beq @load               ; the SN76489's until now
+        lda fm_wave_new,x
+        bne @load
         pla
-        cmp fm_wave,y
-        beq @have
         pha
+        cmp fm_wave,y
+        beq @kept
 @load:  pla
         sta fm_wave,y
-        jsr load_wave
+        stz fm_wave_new,x
+        jsr load_fm_wave
         add_credit #<(FM_TAKE_CYCLES * 77), #>(FM_TAKE_CYCLES * 77)
         ldy fm_psg,x
+        bra @have
+@kept:  pla
 @have:  lda #1
         sta owned,y
-        sta fm_dirty,x          ; its period is written with its volume
+        lda #$80                ; its period is written with its volume: the one
+        ldy fm_cycles,x         ; worked out above when the wave holds one cycle
+        beq @known
+        lda #1
+@known: sta fm_dirty,x
+        ldy fm_psg,x
         cpy #NOISE_CHANNEL
         bne @done
         stz PSG_NOISE
@@ -573,32 +636,6 @@ psg_free:
         clc
         rts
 @taken: sec
-        rts
-
-; A = the wave for channel X: by how deep its sounding modulators modulate (fm_depth),
-; a sine for none or faint ones (from 30 dB down), waves of the FM formula at indices
-; 0.7, 1.1 and 3 for deeper ones. An additive voice (algorithm 7) with strong
-; feedback plays as lightly modulated.
-fm_timbre:
-        lda fm_alg,x
-        and #$37
-        cmp #$37                ; algorithm 7, feedback 6 or 7
-        bne @depth
-        lda #30
-        cmp fm_depth
-        bcc @class
-@depth: lda fm_depth
-@class: ldy #FM_WAVES
-        cmp #40
-        bcs @done
-        iny
-        cmp #28
-        bcs @done
-        iny
-        cmp #16
-        bcs @done
-        iny
-@done:  tya
         rts
 
 ; Channel X's envelope, one tick on. Rates are the chip's: 2 x the register's rate
@@ -726,7 +763,17 @@ fm_output:
         sec
         sbc fm_tmp
         beq @silent
-        bcs @write
+        bcc @silent
+        clc                     ; and the wave's loudness against a sine's
+        adc fm_gain,x
+        beq @faint
+        bmi @faint
+        cmp #32
+        bcc @write
+        lda #31
+        bra @write
+@faint: lda #1
+        bra @write
 @silent:
         lda fm_state,x
         cmp #ATTACK
@@ -739,7 +786,10 @@ fm_output:
         sta PSG_SELECT
         lda fm_dirty,x
         beq @balance
+        bmi @period             ; worked out at the key-on
         jsr fm_pitch
+@period:
+        stz fm_dirty,x
         lda fm_per_lo,x
         sta PSG_FREQ_LO
         lda fm_per_hi,x
@@ -932,6 +982,9 @@ fm_pitch:
         adc #7
         sec
         sbc fm_tmp+3
+        bmi @low
+        sec                     ; a wave of 2 or 4 cycles: 2 or 4 times the period
+        sbc fm_cycles,x
         bmi @low
         cmp #3
         bcc @low

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Writes player/fm_tables.inc: the tables the player's YM2612 FM part reads (pitch
-by F-number, envelope steps by rate, the FM waveforms). Run it again after changing
+by F-number, envelope steps by rate, which operators sound, detune, the log-sine and
+exp tables its waves are worked out with, the SN76489's waves). Run it again after changing
 a constant here; the output is committed."""
 import math
 import sys
@@ -68,15 +69,6 @@ def pitch_table(odd):
     return [round(k2 * 128 / (0x8000 + (2 * i + odd) * 64 + 32)) for i in range(256)]
 
 
-def wave(beta):
-    """32 steps of sin(t + beta sin t), 5 bits: a carrier under one modulator of index beta."""
-    out = []
-    for k in range(32):
-        t = 2 * math.pi * (k + 0.5) / 32
-        out.append(max(0, min(31, round(15.5 + 15.5 * math.sin(t + beta * math.sin(t))))))
-    return out
-
-
 # Which operator feeds which, by algorithm, in register order (S1, S3, S2, S4 as bits
 # 0-3): operator i modulates the operators in FEEDS[alg][i].
 FEEDS = [
@@ -106,6 +98,25 @@ DETUNE = [
 ]
 # The low two bits of the key code by the F-number's top four bits.
 KEY_CODE = [0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 3, 3, 3, 3, 3, 3]
+
+
+def sources(alg, op):
+    """The operators that modulate operator `op` (register order) in `alg`."""
+    return sum(1 << j for j in range(4) if FEEDS[alg][j] >> op & 1)
+
+
+LOG_STEP = 0.375                        # dB a unit of the log-sine and exp tables
+
+
+def log_sine(i):
+    """Attenuation of sin over a quarter wave at step i of 64, in LOG_STEP units."""
+    return min(255, round(-20 * math.log10(math.sin((i + 0.5) / 64 * math.pi / 2)) / LOG_STEP))
+
+
+def exp_level(a):
+    """The linear size of attenuation a (LOG_STEP units): 1023 at 0, a modulator's
+    full swing of four cycles when a cycle is 256."""
+    return round(1023 * 10 ** (-a * LOG_STEP / 20))
 
 
 def bytes_table(name, values, comment):
@@ -139,14 +150,21 @@ def main():
     out += bytes_table("fm_detune", [d for row in DETUNE for d in row],
                        "Detune in phase-increment units by DT1 (0-3) x 32 + key code.")
     out += bytes_table("fm_key_code", KEY_CODE, "Key code bits 1-0 by F-number bits 10-7.")
+    out += bytes_table("fm_sine_wave", [16 + round(15 * math.sin(2 * math.pi * k / 32)) for k in range(32)],
+                       "A sine, 32 steps: an FM channel's wave until its patch's is worked out.")
+    out += bytes_table("fm_sources", [sources(a, op) for a in range(8) for op in range(4)],
+                       "The operators that modulate each operator (register order), by algorithm x 4 + operator.")
+    out += bytes_table("fm_log_sine", [log_sine(i) for i in range(64)],
+                       "A quarter sine's attenuation in 0.375 dB units, 64 steps.")
+    out += planes("fm_exp", [exp_level(a) for a in range(256)],
+                  "The linear size (0-1023) of an attenuation in 0.375 dB units.")
     out += bytes_table("key_order", [(k & 1) | (k >> 1 & 1) << 2 | (k >> 2 & 1) << 1 | (k & 8) for k in range(16)],
                        "The operators a key-on names (0x28 bits 7-4: S4, S3, S2, S1) in register order.")
-    out.append("; 32-step waves: the SN76489's square, its periodic noise's pulse, then FM")
-    out.append("; timbres from a sine (no modulation) to a heavily modulated one (index 3).")
+    out.append("; 32-step waves: the SN76489's square and its periodic noise's pulse.")
     out.append("waves:")
     square = [31] * 16 + [0] * 16
     pulse = [31] * 2 + [0] * 30
-    for w in [square, pulse] + [wave(b) for b in (0.0, 0.7, 1.1, 3.0)]:
+    for w in [square, pulse]:
         out.append("        .byte " + ", ".join(str(v) for v in w[:16]))
         out.append("        .byte " + ", ".join(str(v) for v in w[16:]))
     sys.stdout.write("\n".join(out) + "\n")
