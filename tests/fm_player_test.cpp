@@ -21,6 +21,14 @@ namespace {
 constexpr std::size_t kTenMs = kRenderRate / 100;
 const char* const kHesVoices[6] = {"Wave 1", "Wave 2", "Wave 3", "Wave 4", "Multi 1", "Multi 2"};
 
+// `song` and the player image written into `dir`, and the song converted there.
+bool converted(const ScratchDir& dir, const songs::Song& song)
+{
+    writeFile(dir / "drovan_huc6280.bin", readFile(QUORVEL_PLAYER_IMAGE));
+    writeFile(dir / (song.name + ".vgm"), song.vgm);
+    return runQuorvel({song.name + ".vgm", song.name + ".hes"}, dir.path()).status == 0;
+}
+
 std::vector<double> voice(const std::string& path, double seconds, const std::string& name)
 {
     return mono(renderVoices(path, seconds, [&name](const std::string& v) { return v == name; }));
@@ -149,10 +157,8 @@ TEST_P(FmChannels, PitchAndEnvelopeFollowTheVgm)
     const FmCase& param = GetParam();
     const songs::Song& song = param.song;
     ScratchDir dir;
-    writeFile(dir / "drovan_huc6280.bin", readFile(QUORVEL_PLAYER_IMAGE));
-    writeFile(dir / (song.name + ".vgm"), song.vgm);
-    ASSERT_EQ(runQuorvel({song.name + ".vgm", song.name + ".hes"}, dir.path()).status, 0);
     const std::string vgmPath = dir / (song.name + ".vgm"), hesPath = dir / (song.name + ".hes");
+    ASSERT_TRUE(converted(dir, song));
     std::vector<std::vector<double>> vgm(6), hes(6);
     std::vector<long> lags;
     for (unsigned c = 0; c < 6; ++c) {
@@ -193,10 +199,8 @@ TEST(FmSong, SpectraFollowTheVgm)
 {
     const songs::Song song = songs::fmFullSong();
     ScratchDir dir;
-    writeFile(dir / "drovan_huc6280.bin", readFile(QUORVEL_PLAYER_IMAGE));
-    writeFile(dir / (song.name + ".vgm"), song.vgm);
-    ASSERT_EQ(runQuorvel({song.name + ".vgm", song.name + ".hes"}, dir.path()).status, 0);
     const std::string vgmPath = dir / (song.name + ".vgm"), hesPath = dir / (song.name + ".hes");
+    ASSERT_TRUE(converted(dir, song));
     const long lag = lagOf(voice(vgmPath, song.seconds, "FM 1"), voice(hesPath, song.seconds + 0.1, "Wave 1"), 60, 5);
     const std::vector<double> vgm = mono(renderFile(vgmPath, song.seconds));
     const std::vector<double> hes = mono(renderFile(hesPath, song.seconds + 0.3));
@@ -218,10 +222,8 @@ TEST(FmSharing, SnMelodyKeepsSoundingAmongFmVoices)
 {
     const songs::Song song = songs::fmWithMelody();
     ScratchDir dir;
-    writeFile(dir / "drovan_huc6280.bin", readFile(QUORVEL_PLAYER_IMAGE));
-    writeFile(dir / (song.name + ".vgm"), song.vgm);
-    ASSERT_EQ(runQuorvel({song.name + ".vgm", song.name + ".hes"}, dir.path()).status, 0);
     const std::string vgmPath = dir / (song.name + ".vgm"), hesPath = dir / (song.name + ".hes");
+    ASSERT_TRUE(converted(dir, song));
     const std::vector<double> melody = voice(vgmPath, song.seconds, "PSG");
     const std::vector<double> channel = voice(hesPath, song.seconds + 0.1, "Wave 1");
     const long lag = lagOf(melody, channel, 60, 1);

@@ -401,16 +401,24 @@ inline Song fmPatches()
     return {"fm-patches", v.finish("fm-patches"), 32 * 16538 / 44100.0};
 }
 
+// A kick then a snare, a quarter second each at 11025 Hz, as the song's data block;
+// returns the kick.
+inline Bytes kickThenSnare(VgmBuilder& v)
+{
+    const Bytes kick = drumSound(2756, 90, 11025), snare = drumSound(2756, 700, 11025);
+    Bytes drums = kick;
+    drums.insert(drums.end(), snare.begin(), snare.end());
+    v.dataBlock(0x00, drums);
+    return kick;
+}
+
 // A whole song: a lead, two pad voices, a bass, an arpeggio and a counter-melody on the
 // six FM channels, the last until the DAC takes over at 4 s with drums from the data
 // bank, and the SN76489 with a melody and hi-hats, 8 s at 120 beats a minute.
 inline Song fmFullSong()
 {
     VgmBuilder v = ymStart();
-    const Bytes kick = drumSound(2756, 90, 11025), snare = drumSound(2756, 700, 11025); // a quarter second each
-    Bytes drums = kick;
-    drums.insert(drums.end(), snare.begin(), snare.end());
-    v.dataBlock(0x00, drums);
+    const Bytes kick = kickThenSnare(v);
     FmVoice lead;
     lead.algorithm = 4;
     lead.level[0] = 32, lead.level[1] = 6, lead.level[2] = 36, lead.level[3] = 6;
@@ -477,10 +485,7 @@ inline Song fmFullSong()
 inline Song fmWithMelody()
 {
     VgmBuilder v = ymStart();
-    const Bytes kick = drumSound(2756, 90, 11025), snare = drumSound(2756, 700, 11025);
-    Bytes drums = kick;
-    drums.insert(drums.end(), snare.begin(), snare.end());
-    v.dataBlock(0x00, drums);
+    const Bytes kick = kickThenSnare(v);
     FmVoice pad;
     pad.algorithm = 4;
     pad.level[0] = 40, pad.level[1] = 12, pad.level[2] = 44, pad.level[3] = 12;
