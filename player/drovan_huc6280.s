@@ -9,7 +9,7 @@
 ;
 ; The parts: timing.s (the main loop, the timer, waits), stream.s (reading the image,
 ; banks, data blocks, the loop), clock.s (clock scaling), sn76489.s, huc6280.s,
-; ym2612.s, dac_stream.s and fm.s (the chips).
+; ym2612.s, dac_stream.s, fm.s and adpcm.s (the chips).
 
 .setcpu "huc6280"
 
@@ -107,6 +107,21 @@ fm_scale: .res 3    ; FM periods: 7670453 x 65536 / clock, 0 for that clock
 fm_tmp:   .res 4
 fm_val:   .res 1    ; the value of a YM2612 write being applied
 tick_due: .res 1    ; nonzero when the counter's step makes an FM tick
+huc_chan: .res 1    ; the log's channel select, 0-7
+ad_on:    .res 1    ; 0xFF when the song's ADPCM is played
+ad_6585:  .res 1    ; 0x80 for an MSM6585, which has no slave mode
+ad_master: .res 1   ; 0 in slave mode
+ad_bits3: .res 1    ; 0xFF for 3-bit samples
+ad_reset: .res 1    ; the reset register: nonzero holds the voice
+ad_vck:   .res 1    ; the VCK register
+ad_sig:   .res 2    ; the signal times 8, -16384..16376
+ad_row:   .res 2    ; the step's row in ad_rows
+ad_ch:    .res 1    ; the PSG channel it plays on, 0xFF: none
+ad_out:   .res 1    ; the DDA sample it shows
+ad_fifo_r: .res 1   ; slave mode's FIFO: next read and write
+ad_fifo_w: .res 1
+ad_quota: .res 1    ; samples an ADPCM run may take
+ad_lost:  .res 1    ; nonzero once nibbles were passed over undecoded
 
 ; Indexed by Y, which has no zero-page form for every instruction used: kept in RAM
 ; proper, since an absolute address below 0x100 would reach the I/O page instead.
@@ -150,6 +165,7 @@ init:
         lda #$FF
         sta dac_pan
         sta st_id
+        sta ad_ch
         lda #1
         sta st_step
         sta st_stride
@@ -163,6 +179,7 @@ init:
         sta first_bank
 @song:  cla                     ; the song's first bank, for its header
         jsr map_bank
+        jsr init_units
         jsr init_fm
         jsr read_header
         jsr init_psg
@@ -300,7 +317,8 @@ read_header:
         sta huc_scale+1
         lda #$0F
         sta huc_scale+2
-@seek:  jmp seek
+@seek:  jsr ad_header
+        jmp seek
 
 ; Carry set when the first command (pos) is at or beyond offset A, that is when the
 ; header holds the field that ends there.
@@ -459,3 +477,4 @@ load_wave:
 .include "dac_stream.s"
 .include "fm.s"
 .include "fm_wave.s"
+.include "adpcm.s"

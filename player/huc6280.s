@@ -33,13 +33,18 @@ huc_write:
         bcs @period
         cpx #1
         beq @direct
-        ; 0: the channel select. The channel is the log's from now on.
+        ; 0: the channel select. The channel is the log's from now on; the ADPCM
+        ; leaves it.
         sta huc_select
         sta PSG_SELECT
         and #$07
         tay
+        sty huc_chan
         lda #$FF
         sta owned,y
+        cpy ad_ch
+        bne @next
+        jsr ad_leave
         bra @next
 @skip:  lda #1
         jsr skip
@@ -51,6 +56,9 @@ huc_write:
         bra @next
 @direct:
         sta PSG_SELECT,x
+        ldy ad_on
+        beq @next
+        jsr huc_keep
 @next:  dec run                 ; from here to @direct: HUC_RUN_CYCLES
         beq @done
         lda (ptr)

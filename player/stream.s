@@ -31,7 +31,7 @@
 
 ; `played` = 1 when command byte C has a handler of its own, 0 when it is skipped.
 .macro is_played C
-        .if C = $4B || C = $4F || C = $50 || C = $52 || C = $53 || C = $61 || C = $62 || C = $63 || C = $66 || C = $67 || (C >= $40 && C <= $4E) || (C >= $70 && C <= $8F) || C = $B9 || C = $E0 || (C >= $90 && C <= $95)
+        .if C = $32 || C = $4B || C = $4F || C = $50 || C = $52 || C = $53 || C = $61 || C = $62 || C = $63 || C = $66 || C = $67 || (C >= $40 && C <= $4E) || (C >= $70 && C <= $8F) || C = $B9 || C = $E0 || (C >= $90 && C <= $95)
             played .set 1
         .else
             played .set 0
@@ -107,6 +107,8 @@ handlers:
             .word skip_reserved
         .elseif C = $B9
             .word huc_write
+        .elseif C = $32
+            .word adpcm_write
         .else                   ; is_played gives 0
             .word skip_command
         .endif

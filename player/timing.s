@@ -27,23 +27,12 @@ MAX_AHEAD    = 2048                     ; cycles: more than the longest run betw
 SKIP_CYCLES     = 165                   ; a skipped command, from the main loop back
 SKIP_RUN_CYCLES = 50                    ; each skipped command after it in a run
 YM_RUN_CYCLES   = 140                   ; the same for a YM2612 write
-HUC_CYCLES      = 230                   ; a HuC6280 write (registers 4-9), the same
-HUC_RUN_CYCLES  = 84                    ; each HuC6280 write after it in a run
+HUC_CYCLES      = 240                   ; a HuC6280 write (registers 4-9), the same
+HUC_RUN_CYCLES  = 92                    ; each HuC6280 write after it in a run
 RUN_WAIT_CYCLES = 136                   ; a short wait that ends a run of HuC6280 writes
+AD_CYCLES       = 200                   ; an ADPCM write but a nibble's or VCK's
 
 .segment "TABLES"
-; n x 12500 for n = 0..255, in three byte planes: a wait of n samples costs n x 12500
-; units, and the high byte of a 16-bit wait the same shifted by one byte.
-units0: .repeat 256, I
-        .byte <(I * SAMPLE_UNITS)
-        .endrepeat
-units1: .repeat 256, I
-        .byte >(I * SAMPLE_UNITS)
-        .endrepeat
-units2: .repeat 256, I
-        .byte ^(I * SAMPLE_UNITS)
-        .endrepeat
-
 ; Cycles of each command from the main loop's test of credit to its return there: the
 ; dispatch, the handler's usual path and the accounting below. Skipped commands and
 ; HuC6280 writes keep their own account (end_run).
@@ -65,6 +54,8 @@ units2: .repeat 256, I
             cycles .set 150     ; the DAC's switch and pan; the rest keeps its own account
         .elseif C = $E0
             cycles .set 190
+        .elseif C = $32
+            cycles .set AD_CYCLES ; the ADPCM's settings; its data keeps its own account
         .elseif C >= $90 && C <= $95
             cycles .set 250     ; 0x92 and 0x93 divide, far longer: rare
         .elseif C = $4F
@@ -108,6 +99,38 @@ cost_hi: .repeat 256, C
         command_cycles C
         .byte >(cycles * 77)
         .endrepeat
+
+.segment "BSS"
+; n x 12500 for n = 0..255, in three byte planes: a wait of n samples costs n x 12500
+; units, and the high byte of a 16-bit wait the same shifted by one byte. Worked out
+; by init_units.
+units0: .res 256
+units1: .res 256
+units2: .res 256
+
+.segment "CODE0"
+
+init_units:
+        stz tmp
+        stz tmp+1
+        stz tmp+2
+        ldx #0
+@unit:  lda tmp
+        sta units0,x
+        clc
+        adc #<SAMPLE_UNITS
+        sta tmp
+        lda tmp+1
+        sta units1,x
+        adc #>SAMPLE_UNITS
+        sta tmp+1
+        lda tmp+2
+        sta units2,x
+        adc #0
+        sta tmp+2
+        inx
+        bne @unit
+        rts
 
 .segment "CODE"
 

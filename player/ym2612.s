@@ -300,6 +300,8 @@ run_out:
         jsr pcm_pass
 @dac:   lda tmp+3               ; the sample
         dac_out
+; The same for a run that played no DAC sample (ym_skips 0): its wait and account.
+run_end:
         ldy wtotal
         beq @account
         wait_samples

@@ -63,9 +63,16 @@ public:
         changes_.push_back({0, voices_, mainBalance_});
     }
 
+    // The CD unit's ADPCM command 0x32 dd, written through write() as this register.
+    static constexpr unsigned kAdpcm = 0x100;
+
     // 0xB9 register value, and what it does to the PSG.
     void write(unsigned reg, unsigned value)
     {
+        if (reg == kAdpcm) {
+            vgm_.commands({0x32, static_cast<std::uint8_t>(value)});
+            return;
+        }
         vgm_.commands({0xB9, static_cast<std::uint8_t>(reg), static_cast<std::uint8_t>(value)});
         Voice* v = select_ < 6 ? &voices_[select_] : nullptr;
         switch (reg) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "tools/adpcm_songs.h"
 #include "tools/huc_songs.h"
 #include "tools/songs.h"
 #include "tools/fit_songs.h"
@@ -297,6 +298,11 @@ int main(int argc, char** argv)
             ok = writeFile(std::string(argv[2]) + "/" + song.name + ".vgm", song.vgm) && ok;
         }
         for (const quorvel::songs::HucSong& song : quorvel::songs::hucSongs()) {
+            ok = writeFile(std::string(argv[2]) + "/" + song.name + ".vgm", song.vgm) && ok;
+        }
+        for (const quorvel::songs::CdSong& song :
+             {quorvel::songs::pceCdSong(16000), quorvel::songs::pceCdSong(32000),
+              quorvel::songs::pceCdSong(32000, quorvel::songs::AdpcmFeed::Master, false)}) {
             ok = writeFile(std::string(argv[2]) + "/" + song.name + ".vgm", song.vgm) && ok;
         }
         return ok ? 0 : 1;

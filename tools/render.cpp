@@ -8,11 +8,18 @@
 namespace quorvel {
 
 std::vector<short> renderVoices(const std::string& path, double seconds,
-                                const std::function<bool(const std::string&)>& keep, std::string* warning)
+                                const std::function<bool(const std::string&)>& keep, std::string* warning,
+                                bool fullBass)
 {
     Music_Emu* emu = nullptr;
     if (gme_err_t err = gme_open_file(path.c_str(), &emu, kRenderRate)) {
         throw std::runtime_error(path + ": " + err);
+    }
+    if (fullBass) {
+        gme_equalizer_t eq;
+        gme_equalizer(emu, &eq);
+        eq.bass = 1;
+        gme_set_equalizer(emu, &eq);
     }
     gme_ignore_silence(emu, 1);
     for (int voice = 0; voice < gme_voice_count(emu); ++voice) {

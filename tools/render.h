@@ -13,10 +13,11 @@ constexpr int kRenderRate = 44100;
 // is false muted (libgme's voice names: "Square 1-3", "Noise" or "PSG", "FM 1-6",
 // "PCM" for VGM files; "Wave 1-4", "Multi 1-2" for HES). When `warning` is given it
 // receives libgme's warning after the render ("" when there is none). Throws
-// std::runtime_error with libgme's message.
+// std::runtime_error with libgme's message. With `fullBass` the bass is not cut (libgme
+// cuts it from a few hundred Hz for HES files by default, which moves low drums).
 std::vector<short> renderVoices(const std::string& path, double seconds,
                                 const std::function<bool(const std::string&)>& keep,
-                                std::string* warning = nullptr);
+                                std::string* warning = nullptr, bool fullBass = false);
 
 // Renders every voice, or with `psgOnly` only the SN76489's (for VGM files, whose FM
 // and PCM the HES player skips).
