@@ -28,7 +28,7 @@ AD_VOLUME   = 31                        ; full scale: a PSG channel's full swing
 AD_STEPS    = 49
 AD_ROW      = 64                        ; bytes of a step's row: 16 x (change, next row)
 AD_SAMPLES  = 4                         ; a run shows the signal once in 4 samples at most
-AD_DROP     = 24                        ; from this quota on (2.5 ms late) nibbles are dropped
+AD_DROP     = 40                        ; from this quota on (2.5 ms late) nibbles are dropped
 
 .segment "TABLES"
 ; floor(16 x 1.1^n) for n = 0-48, as the difference from the one before.
@@ -44,6 +44,8 @@ huc_shadow: .res 32                     ; the log's control, balance, -, noise b
 ad_fifo:    .res 8                      ; slave mode's nibbles waiting for VCK
 ad_leak_lo: .res 256                    ; the leak, by the signal's high byte
 ad_leak_hi: .res 256
+ad_leak2_lo: .res 256                   ; two nibbles' leak, for the fast path's pairs
+ad_leak2_hi: .res 256
 ad_rows:    .res AD_STEPS * AD_ROW      ; per step: each nibble's change and next row
 
 .segment "CODE0"
@@ -200,18 +202,27 @@ ad_run:
         bcc @fast               ; not VCK
 @general:
         jmp ad_general
-@fast:  ldx ad_sig+1
-@nibble:
+@fast:
+        ldx ad_sig+1
+        jmp ad_nibble_a
+
+; Nibbles on the fast path come in pairs: the first takes the leak of both, the
+; second none (the signal then differs from the chip's by a twentieth of the last
+; change at most). Each decodes nibble A, then takes the run's next command.
+.macro ad_fast leak, other
+        .local over, clamp, low, step, fetch, wait, page, out
         asl a
         asl a
         tay
-        clc                     ; the leak
+.if leak
+        clc                     ; the leak, two nibbles' worth
         lda ad_sig
-        adc ad_leak_lo,x
+        adc ad_leak2_lo,x
         sta ad_sig
         txa
-        adc ad_leak_hi,x
+        adc ad_leak2_hi,x
         tax
+.endif
         clc                     ; the change
         lda ad_sig
         adc (ad_row),y
@@ -219,12 +230,12 @@ ad_run:
         iny
         txa
         adc (ad_row),y
-        bvs @over
+        bvs over
         tax
         clc
         adc #$40                ; within 12 bits: high byte 0xC0-0x3F
-        bmi @clamp
-@step:  iny                     ; the next row
+        bmi clamp
+step:   iny                     ; the next row
         lda (ad_row),y
         pha
         iny
@@ -233,50 +244,65 @@ ad_run:
         pla
         sta ad_row
         dec run
-        beq @out
-@next:  lda (ptr)
+        beq out
+fetch:  lda (ptr)
         cmp #$32
-        bne @wait
+        bne wait
         ldy #1
         lda (ptr),y
         eor #$10
         cmp #$10
-        bcs @out
+        bcs out
         tay
         lda ptr                 ; carry is clear
         adc #2
         sta ptr
         tya
-        bcc @nibble
+        bcc :+
         jsr next_page
-        bra @nibble
-@wait:  tay                     ; 0x7n, while under the quota
+:       jmp other
+wait:   tay                     ; 0x7n, while under the quota
         lda short_waits,y
-        beq @out
+        beq out
         clc
         adc wtotal
         sta wtotal
         inc ptr
-        beq @page
+        beq page
         cmp ad_quota
-        bcc @next
-@out:   stx ad_sig+1
-        jmp ad_end
-@page:  jsr next_page
+        bcc fetch
+out:    jmp ad_fast_end
+page:   jsr next_page
         cmp ad_quota
-        bcc @next
-        bra @out
-@over:  eor #$80                ; the sum's sign was lost: the limit on its side
+        bcc fetch
+        bra out
+over:   eor #$80                ; the sum's sign was lost: the limit on its side
         tax
-@clamp: txa
-        bmi @low
+clamp:  txa
+        bmi low
         lda #$F8
         sta ad_sig
         ldx #$3F
-        bra @step
-@low:   stz ad_sig
+        bra step
+low:    stz ad_sig
         ldx #$C0
-        bra @step
+        bra step
+.endmacro
+
+ad_nibble_a:
+        ad_fast 1, ad_nibble_b
+ad_nibble_b:
+        ad_fast 0, ad_nibble_a
+
+ad_fast_end:
+        stx ad_sig+1
+        ; fall through
+; The end of a run: the signal shown, the run's wait and account.
+ad_end:
+        jsr ad_show
+        jmp run_end
+
+.segment "CODE0"
 
 ; The same for slave mode, 3-bit samples, reset and VCK, a command at a time.
 ad_general:
@@ -300,7 +326,7 @@ ad_general:
 @next:  dec run
         lda run
         cmp #2
-        bcc ad_end
+        bcc @end
         lda (ptr)
         cmp #$32
         bne @wait
@@ -311,7 +337,7 @@ ad_general:
         cmp #$10
         beq @pass
         cmp #$20
-        bne ad_end
+        bne @end
 @pass:  lda ptr
         clc
         adc #2
@@ -321,7 +347,7 @@ ad_general:
         bra @take
 @wait:  tay
         lda short_waits,y
-        beq ad_end
+        beq @end
         clc
         adc wtotal
         sta wtotal
@@ -331,7 +357,7 @@ ad_general:
 :       lda wtotal
         cmp ad_quota
         bcc @next
-        bra ad_end
+@end:   jmp ad_end
 @push:  lda ad_fifo_w           ; slave mode: into the FIFO, dropped when full
         tay
         inc a
@@ -365,11 +391,6 @@ ad_general:
         sta ad_fifo_r
         pla
         jmp @nibble
-
-; The end of a run: the signal shown, the run's wait and account.
-ad_end:
-        jsr ad_show
-        jmp run_end
 
 ; Far behind time, the player passes nibbles over undecoded, the voice at 0, and
 ; decodes afresh once it has caught up: time is kept whatever the stream's rate.
@@ -454,6 +475,8 @@ ad_decode:
 @limit: sta ad_sig+1
         bra @step
 
+.segment "CODE"
+
 ; The signal on the ADPCM's channel, five bits; a channel taken first when it has none.
 ad_show:
         lda ad_sig+1
@@ -463,8 +486,9 @@ ad_show:
         lsr a
         sta ad_out
         ldx ad_ch
-        bmi ad_place
-        stx PSG_SELECT
+        bpl :+
+        jmp ad_place
+:       stx PSG_SELECT
         sta PSG_WAVE
         lda huc_select
         sta PSG_SELECT
@@ -536,7 +560,7 @@ ad_place:
 .segment "CODE0"
 
 ; The tables, worked out once: the leak -11 h - 10 for the signed high byte h of the
-; signal (times 8), and each step's row: for each nibble the signal's change, times 8
+; signal (times 8) and twice that, and each step's row: for each nibble the signal's change, times 8
 ; (step / 8, plus the step, a half and a quarter of it by bits 2, 1, 0; bit 3 the
 ; sign), and the row of the step it moves to.
 ad_tables:
@@ -547,8 +571,12 @@ ad_tables:
         sta tmp+1
 @leak:  lda tmp
         sta ad_leak_lo,x
+        asl a                   ; twice the leak for two nibbles
+        sta ad_leak2_lo,x
         lda tmp+1
         sta ad_leak_hi,x
+        rol a
+        sta ad_leak2_hi,x
         sec
         lda tmp
         sbc #11

