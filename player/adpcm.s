@@ -392,8 +392,9 @@ ad_general:
         pla
         jmp @nibble
 
-; Far behind time, the player passes nibbles over undecoded, the voice at 0, and
-; decodes afresh once it has caught up: time is kept whatever the stream's rate.
+; Far behind time, the player passes nibbles over undecoded (about 50 cycles each),
+; the voice at 0, and decodes afresh once it has caught up: a stream the decoder
+; cannot keep up with costs nibbles, not time.
 ad_drop:
         lda #$FF
         sta ad_lost
@@ -411,8 +412,12 @@ ad_drop:
         beq @pass
         cmp #$20
         bne @end
-@pass:  lda #2
-        jsr skip
+@pass:  lda ptr
+        clc
+        adc #2
+        sta ptr
+        bcc @next
+        jsr next_page
         bra @next
 @wait:  tay
         lda short_waits,y
@@ -420,10 +425,10 @@ ad_drop:
         clc
         adc wtotal
         sta wtotal
-        lda #1
-        jsr skip
-        lda wtotal
-        cmp ad_quota
+        inc ptr
+        bne :+
+        jsr next_page
+:       cmp ad_quota
         bcc @next
 @end:   jmp ad_end
 

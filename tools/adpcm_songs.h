@@ -183,3 +183,113 @@ inline CdSong pceCdSong(unsigned rate, AdpcmFeed feed = AdpcmFeed::Master, bool 
 }
 
 } // namespace quorvel::songs
+
+namespace quorvel::songs {
+
+// Seeded random mixes for the timing tests: ADPCM streams at 8-32 kHz (slave mode's,
+// with a VCK pulse after each nibble, to 16 kHz), 3 or 4 bits, with resets, rate and
+// width writes and the second chip's writes among them, HuC6280 writes to channels 1-5
+// that take channels from the ADPCM and give them back, and waits of every kind.
+// Channel 0 is left to the markers. Returns the samples waited.
+class CdMix {
+public:
+    explicit CdMix(std::uint32_t seed) : rng_(seed) {}
+
+    std::uint32_t operator()(HucLog& log, std::uint32_t samples)
+    {
+        std::uint32_t t = 0;
+        while (t < samples) {
+            const std::uint32_t left = samples - t;
+            const unsigned kind = pick(12);
+            if (kind < 6) {
+                t += stream(log, left);
+            } else if (kind == 6) {
+                static const std::uint8_t settings[] = {0x00, 0x01, 0x40, 0x41, 0x42, 0x43, 0x50, 0x51, 0x30, 0x60, 0x70};
+                log.write(HucLog::kAdpcm, pick(4) == 0 ? u8(0x80 | pick(128)) : settings[pick(11)]);
+            } else if (kind < 9) {
+                hucWrites(log);
+            } else {
+                const std::uint32_t n = pick(3) == 0 ? 1 + pick(2000) : 1 + pick(16);
+                if (n > left) break;
+                log.wait(n);
+                t += n;
+            }
+        }
+        return t;
+    }
+
+private:
+    unsigned pick(unsigned n) { return static_cast<unsigned>(rng_() % n); }
+
+    std::uint32_t stream(HucLog& log, std::uint32_t left)
+    {
+        static const unsigned rates[] = {8000, 11025, 16000, 16000, 22050, 32000, 32000, 32000};
+        const bool slave = pick(5) == 0;
+        const unsigned rate = rates[pick(slave ? 4 : 8)];
+        const unsigned count = 50 + pick(3000);
+        log.write(HucLog::kAdpcm, slave ? 0x43 : u8(0x40 | pick(3)));
+        if (pick(2)) log.write(HucLog::kAdpcm, 0x00);
+        std::uint32_t t = 0;
+        for (unsigned k = 0; k < count; ++k) {
+            const auto due = static_cast<std::uint32_t>(std::lround(k * 44100.0 / rate));
+            if (due >= left) break;
+            if (due > t) {
+                log.wait(due - t);
+                t = due;
+            }
+            log.write(HucLog::kAdpcm, u8(0x10 | pick(16)));
+            if (slave) {
+                log.write(HucLog::kAdpcm, 0x21);
+                log.write(HucLog::kAdpcm, 0x20);
+            }
+            if (pick(64) == 0) hucWrites(log);
+            if (pick(256) == 0) log.write(HucLog::kAdpcm, u8(pick(2) ? 0x01 : 0x00));
+        }
+        return t;
+    }
+
+    void hucWrites(HucLog& log)
+    {
+        const unsigned channel = 1 + pick(5);
+        log.write(0, channel);
+        for (unsigned n = pick(4); n-- > 0;) {
+            static const unsigned registers[] = {2, 3, 4, 4, 5, 6, 7};
+            const unsigned reg = registers[pick(7)];
+            log.write(reg, reg == 4 ? (pick(2) ? 0x80 | pick(32) : pick(256)) : pick(256));
+        }
+    }
+
+    std::mt19937 rng_;
+};
+
+// A PC Engine CD song whose channel 0 plays a loud 0.1 s marker at each whole second,
+// and stays on, quiet, between them; `fill` writes the rest. The last 10 ms before
+// each marker are a plain wait.
+template <class Fill>
+Song cdTimedSong(const std::string& name, unsigned markers, Fill fill)
+{
+    HucLog log;
+    log.field(0xF0, 1536000);
+    log.field(0xD4, 0x04u << 24);
+    log.write(1, 0xFF);
+    const unsigned period = pcePeriod(880);
+    log.tone(0, sineWave(), period, 4);
+    const auto span = [&](std::uint32_t samples) {
+        const std::uint32_t used = fill(log, samples);
+        log.wait(samples - used);
+    };
+    span(44100 - 441);
+    log.wait(441);
+    for (unsigned m = 0; m < markers; ++m) {
+        log.write(0, 0);
+        log.write(4, 0x80 | 31);
+        span(4410);
+        log.write(0, 0);
+        log.write(4, 0x80 | 4);
+        span(44100 - 4410 - 441);
+        log.wait(441);
+    }
+    return {name, log.finish(name), static_cast<double>(log.now()) / 44100.0};
+}
+
+} // namespace quorvel::songs
