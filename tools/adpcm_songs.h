@@ -262,11 +262,12 @@ private:
     std::mt19937 rng_;
 };
 
-// A PC Engine CD song whose channel 0 plays a loud 0.1 s marker at each whole second,
-// and stays on, quiet, between them; `fill` writes the rest. The last 10 ms before
-// each marker are a plain wait.
+// A PC Engine CD song whose channel 0 plays a loud 0.1 s marker from each of the
+// first `markers` whole seconds of a loop of `markers` + 1 seconds, and stays on,
+// quiet, between them; `fill` writes the rest. The last 10 ms before each marker are
+// a plain wait.
 template <class Fill>
-Song cdTimedSong(const std::string& name, unsigned markers, Fill fill)
+Song cdTimedSong(const std::string& name, unsigned markers, double seconds, Fill fill)
 {
     HucLog log;
     log.field(0xF0, 1536000);
@@ -274,6 +275,7 @@ Song cdTimedSong(const std::string& name, unsigned markers, Fill fill)
     log.write(1, 0xFF);
     const unsigned period = pcePeriod(880);
     log.tone(0, sineWave(), period, 4);
+    log.loopHere();
     const auto span = [&](std::uint32_t samples) {
         const std::uint32_t used = fill(log, samples);
         log.wait(samples - used);
@@ -289,7 +291,7 @@ Song cdTimedSong(const std::string& name, unsigned markers, Fill fill)
         span(44100 - 4410 - 441);
         log.wait(441);
     }
-    return {name, log.finish(name), static_cast<double>(log.now()) / 44100.0};
+    return {name, log.finish(name), seconds};
 }
 
 } // namespace quorvel::songs

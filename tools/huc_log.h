@@ -114,6 +114,7 @@ public:
     // An SN76489 write (0x50), for songs with both chips.
     void sn(std::uint8_t value) { vgm_.commands({0x50, value}); }
     void field(std::size_t offset, std::uint32_t value) { vgm_.field(offset, value); }
+    void loopHere() { vgm_.loopHere(); }
 
     // Channel `c` set up with `wave`, period, volume and balance.
     void tone(unsigned c, const std::array<std::uint8_t, 32>& wave, unsigned period, unsigned volume,

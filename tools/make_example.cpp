@@ -305,7 +305,7 @@ int main(int argc, char** argv)
               quorvel::songs::pceCdSong(32000, quorvel::songs::AdpcmFeed::Master, false)}) {
             ok = writeFile(std::string(argv[2]) + "/" + song.name + ".vgm", song.vgm) && ok;
         }
-        const quorvel::songs::Song cdMix = quorvel::songs::cdTimedSong("cd-mix-1", 10, quorvel::songs::CdMix(1));
+        const quorvel::songs::Song cdMix = quorvel::songs::cdTimedSong("cd-mix-1", 5, 60.5, quorvel::songs::CdMix(1));
         ok = writeFile(std::string(argv[2]) + "/" + cdMix.name + ".vgm", cdMix.vgm) && ok;
         return ok ? 0 : 1;
     }
