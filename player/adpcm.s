@@ -28,7 +28,7 @@ AD_VOLUME   = 31                        ; full scale: a PSG channel's full swing
 AD_STEPS    = 49
 AD_ROW      = 64                        ; bytes of a step's row: 16 x (change, next row)
 AD_SAMPLES  = 4                         ; a run shows the signal once in 4 samples at most
-AD_DROP     = 40                        ; from this quota on (2.5 ms late) nibbles are dropped
+AD_DROP     = 40                        ; from this quota on (about 5 ms late) nibbles are dropped
 
 .segment "TABLES"
 ; floor(16 x 1.1^n) for n = 0-48, as the difference from the one before.
@@ -168,10 +168,9 @@ ad_clear_step:
 
 ; Data nibbles and VCK edges, from the one in X on, are decoded, and the short waits
 ; between them taken, until those wait `quota` samples (AD_SAMPLES at least); then
-; the signal is shown and the run waits, its account pcm_run's (a nibble counts as
-; two of its commands). Anything else ends the run, left to the main loop. Nibbles in
-; master mode, 4 bits wide, out of reset take the fast path, with the signal's high
-; byte in X.
+; the signal is shown and the run waits, its account pcm_run's by the nibbles it took.
+; Anything else ends the run, left to the main loop. Nibbles in master mode, 4 bits
+; wide, out of reset take the fast path, with the signal's high byte in X.
 ad_run:
         stz wtotal
         stz ym_skips
@@ -204,12 +203,16 @@ ad_run:
         jmp ad_general
 @fast:
         ldx ad_sig+1
-        jmp ad_nibble_a
+        ldy ad_pair
+        beq :+
+        jmp ad_nibble_b
+:       jmp ad_nibble_a
 
-; Nibbles on the fast path come in pairs: the first takes the leak of both, the
-; second none (the signal then differs from the chip's by a twentieth of the last
-; change at most). Each decodes nibble A, then takes the run's next command.
-.macro ad_fast leak, other
+; Nibbles on the fast path come in pairs, across runs (`ad_pair`): the first takes
+; the leak of both, the second none (the signal then differs from the chip's by a
+; twentieth of the last change at most). Each decodes nibble A, then takes the run's
+; next command; `done` ends the run.
+.macro ad_fast leak, other, done
         .local over, clamp, low, step, fetch, wait, page, out
         asl a
         asl a
@@ -271,7 +274,7 @@ wait:   tay                     ; 0x7n, while under the quota
         beq page
         cmp ad_quota
         bcc fetch
-out:    jmp ad_fast_end
+out:    jmp done
 page:   jsr next_page
         cmp ad_quota
         bcc fetch
@@ -290,10 +293,16 @@ low:    stz ad_sig
 .endmacro
 
 ad_nibble_a:
-        ad_fast 1, ad_nibble_b
+        ad_fast 1, ad_nibble_b, ad_pair_open
 ad_nibble_b:
-        ad_fast 0, ad_nibble_a
+        ad_fast 0, ad_nibble_a, ad_pair_closed
 
+ad_pair_open:                   ; the next nibble is a pair's second
+        lda #1
+        sta ad_pair
+        bra ad_fast_end
+ad_pair_closed:
+        stz ad_pair
 ad_fast_end:
         stx ad_sig+1
         ; fall through

@@ -122,6 +122,7 @@ ad_fifo_r: .res 1   ; slave mode's FIFO: next read and write
 ad_fifo_w: .res 1
 ad_quota: .res 1    ; samples an ADPCM run may take
 ad_lost:  .res 1    ; nonzero once nibbles were passed over undecoded
+ad_pair:  .res 1    ; 1 when the fast path's next nibble is a pair's second
 
 ; Indexed by Y, which has no zero-page form for every instruction used: kept in RAM
 ; proper, since an absolute address below 0x100 would reach the I/O page instead.
