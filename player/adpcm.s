@@ -213,7 +213,7 @@ ad_run:
 ; twentieth of the last change at most). Each decodes nibble A, then takes the run's
 ; next command; `done` ends the run.
 .macro ad_fast leak, other, done
-        .local over, clamp, low, step, fetch, wait, page, out
+        .local over, clamp, low, step, fetch, vck, wait, page, out
         asl a
         asl a
         tay
@@ -255,7 +255,7 @@ fetch:  lda (ptr)
         lda (ptr),y
         eor #$10
         cmp #$10
-        bcs out
+        bcs vck
         tay
         lda ptr                 ; carry is clear
         adc #2
@@ -264,6 +264,19 @@ fetch:  lda (ptr)
         bcc :+
         jsr next_page
 :       jmp other
+vck:    cmp #$30                ; VCK, which master mode does without: kept, passed over
+        bcc out
+        cmp #$40
+        bcs out
+        and #$0F
+        sta ad_vck
+        lda ptr
+        clc
+        adc #2
+        sta ptr
+        bcc fetch
+        jsr next_page
+        bra fetch
 wait:   tay                     ; 0x7n, while under the quota
         lda short_waits,y
         beq out

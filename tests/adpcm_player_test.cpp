@@ -109,6 +109,12 @@ struct Feed {
     double junk; // dB the weak bands may rise
 };
 
+std::string feedName(const Feed& f)
+{
+    static const char* const feeds[] = {"", "Vck", "Slave", "ThreeBit"};
+    return std::to_string(f.rate / 1000) + "kHz" + feeds[static_cast<int>(f.feed)];
+}
+
 class AdpcmVoice : public ::testing::TestWithParam<Feed> {};
 
 // Loudness per 10 ms, the third-octave spectrum below 4 kHz and the level against the
@@ -190,12 +196,9 @@ TEST_P(AdpcmVoice, FollowsTheDecodeOfItsNibbles)
 
 INSTANTIATE_TEST_SUITE_P(Feeds, AdpcmVoice,
                          ::testing::Values(Feed{16000, AdpcmFeed::Master, 3, 6}, Feed{32000, AdpcmFeed::Master, 5, 10},
-                                           Feed{8000, AdpcmFeed::Slave, 3, 6}, Feed{16000, AdpcmFeed::ThreeBit, 3, 6}),
-                         [](const auto& info) {
-                             const Feed f = info.param;
-                             return std::to_string(f.rate / 1000) + "kHz" +
-                                    (f.feed == AdpcmFeed::Slave ? "Slave" : f.feed == AdpcmFeed::ThreeBit ? "ThreeBit" : "");
-                         });
+                                           Feed{16000, AdpcmFeed::MasterVck, 3, 6}, Feed{8000, AdpcmFeed::Slave, 3, 6},
+                                           Feed{16000, AdpcmFeed::ThreeBit, 3, 6}),
+                         [](const auto& info) { return feedName(info.param); });
 
 // The tune's channels play beside the ADPCM as they do without it: loudness per 10 ms
 // of each channel while the log holds it.

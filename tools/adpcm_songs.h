@@ -90,7 +90,9 @@ struct CdSong {
     double seconds;
 };
 
-enum class AdpcmFeed { Master, Slave, ThreeBit };
+// How the nibbles are written: as data (master mode), each with a VCK pulse after it
+// (in master mode, which does without; in slave mode, where it decodes), or 3 bits.
+enum class AdpcmFeed { Master, MasterVck, Slave, ThreeBit };
 
 // A six-channel tune: melody, bass, chords on channels 0-3 all along; channel 5 a
 // tone for the first 1.5 s and from 3.25 s; channel 4 noise hits from 1.6 to 3 s.
@@ -155,7 +157,7 @@ inline CdSong pceCdSong(unsigned rate, AdpcmFeed feed = AdpcmFeed::Master, bool 
             for (std::size_t k = 0; k < nibbles.size(); ++k) {
                 const std::uint32_t t = start + static_cast<std::uint32_t>(std::lround(k * 44100.0 / rate));
                 const unsigned n = nibbles[k];
-                if (feed == AdpcmFeed::Slave) adpcm(t, {u8(0x10 | n), 0x21, 0x20});
+                if (feed == AdpcmFeed::Slave || feed == AdpcmFeed::MasterVck) adpcm(t, {u8(0x10 | n), 0x21, 0x20});
                 else adpcm(t, {u8(0x10 | (threeBit ? n >> 1 : n))});
                 levels.emplace_back(t, decoder.decode(n));
                 end = t + 1;
@@ -174,6 +176,7 @@ inline CdSong pceCdSong(unsigned rate, AdpcmFeed feed = AdpcmFeed::Master, bool 
     s.play(log);
     log.wait(4410);
     song.name = "cd-" + std::to_string(rate / 1000) + (feed == AdpcmFeed::Slave ? "-slave" : "") +
+                (feed == AdpcmFeed::MasterVck ? "-vck" : "") +
                 (feed == AdpcmFeed::ThreeBit ? "-3bit" : "") + (withAdpcm ? "" : "-tune");
     song.vgm = log.finish(song.name);
     song.changes = log.changes(); // on the song's time: the setup's at 0
@@ -238,7 +241,7 @@ private:
                 t = due;
             }
             log.write(HucLog::kAdpcm, u8(0x10 | pick(16)));
-            if (slave) {
+            if (slave || pick(8) == 0) {
                 log.write(HucLog::kAdpcm, 0x21);
                 log.write(HucLog::kAdpcm, 0x20);
             }
