@@ -1,6 +1,6 @@
 // The player on whatever a stream holds: every converted input of the fuzzer's seeds,
 // the test songs and random streams (random commands, operands, header fields, loop
-// points, data blocks and waits) is played for two seconds in libgme, which must
+// points, data blocks and waits; some with the CD unit's ADPCM) is played for two seconds in libgme, which must
 // return and report no illegal instruction (the CPU ran into data, or off the player).
 #include <gtest/gtest.h>
 
@@ -28,6 +28,13 @@ Bytes randomStream(std::mt19937& rng)
     v.field(0x2C, pick(2) ? 7670453 : 0);
     if (v.size() >= 0xA8) v.field(0xA4, clocks[pick(7)]);
     if (pick(2)) v.field(0x28, 0x0009 | pick(2) << 24 | 15 << 16);
+    if (v.size() >= 0xF4 && pick(3) == 0) { // the CD unit's ADPCM alone with the log
+        static const std::uint32_t adpcmClocks[] = {1536000, 0x80000000u | 640000, 1, 0xC0000000u | 384000};
+        v.field(0x0C, 0);
+        v.field(0x2C, 0);
+        v.field(0xF0, adpcmClocks[pick(4)]);
+        v.field(0xD4, static_cast<std::uint32_t>(rng()) << 24);
+    }
     const unsigned commands = 50 + pick(400);
     for (unsigned n = 0; n < commands; ++n) {
         if (n == commands / 3 && pick(2)) v.loopHere();
@@ -41,7 +48,10 @@ Bytes randomStream(std::mt19937& rng)
         case 6: v.commands({static_cast<std::uint8_t>(pick(3) ? 0x62 : 0x63)}); break;
         case 7: v.dataBlock(static_cast<std::uint8_t>(pick(3)), Bytes(pick(3000), static_cast<std::uint8_t>(rng()))); break;
         case 8: v.commands({0xE0, static_cast<std::uint8_t>(rng()), static_cast<std::uint8_t>(rng()), 0, 0}); break;
-        case 9: v.commands({0x52, static_cast<std::uint8_t>(rng()), static_cast<std::uint8_t>(rng())}); break;
+        case 9:
+            if (pick(2)) v.commands({0x52, static_cast<std::uint8_t>(rng()), static_cast<std::uint8_t>(rng())});
+            else v.commands({0x32, static_cast<std::uint8_t>(pick(2) ? 0x10 | pick(32) : rng())});
+            break;
         case 10: { // any command byte but a data block, framed by its length
             std::uint8_t c = static_cast<std::uint8_t>(rng());
             if (c == 0x67 || c == 0x66) c = 0x31;
