@@ -3,6 +3,7 @@
 // decoder of our own from the published OKI algorithm.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -98,7 +99,8 @@ enum class AdpcmFeed { Master, MasterVck, Slave, ThreeBit };
 // tone for the first 1.5 s and from 3.25 s; channel 4 noise hits from 1.6 to 3 s.
 // So the ADPCM has channel 4, then 5 when the noise starts, then 4 again. The drums:
 // a kick or a snare every quarter note from 0.25 s, written as 0x32 nibbles at `rate`
-// (16 or 32 kHz from a 1.536 MHz clock), the chip released from reset for each hit.
+// (the header's clock 1.536 MHz, S1 and S2 giving / 96 for 16 kHz and / 48 for 32
+// kHz; in slave mode the VCK pulses set it), the chip released from reset for each hit.
 // With `withAdpcm` false the same tune alone.
 inline CdSong pceCdSong(unsigned rate, AdpcmFeed feed = AdpcmFeed::Master, bool withAdpcm = true)
 {
