@@ -367,17 +367,7 @@ ad_general:
         bcc @take
         jsr next_page
         bra @take
-@wait:  tay
-        lda short_waits,y
-        beq @end
-        clc
-        adc wtotal
-        sta wtotal
-        inc ptr
-        bne :+
-        jsr next_page
-:       lda wtotal
-        cmp ad_quota
+@wait:  jsr ad_wait
         bcc @next
 @end:   jmp ad_end
 @push:  lda ad_fifo_w           ; slave mode: into the FIFO, dropped when full
@@ -441,9 +431,17 @@ ad_drop:
         bcc @next
         jsr next_page
         bra @next
-@wait:  tay
+@wait:  jsr ad_wait
+        bcc @next
+@end:   jmp ad_end
+
+; A short wait (0x7n, command byte A) taken into the run: carry clear while what the
+; run took waits less than its quota, set when the run is to end (and for any other
+; command, left in the stream).
+ad_wait:
+        tay
         lda short_waits,y
-        beq @end
+        beq @other
         clc
         adc wtotal
         sta wtotal
@@ -451,8 +449,9 @@ ad_drop:
         bne :+
         jsr next_page
 :       cmp ad_quota
-        bcc @next
-@end:   jmp ad_end
+        rts
+@other: sec
+        rts
 
 ; Decodes nibble A (0-15): the leak, the change (times 8, overflowing 16 bits only
 ; beyond the 12-bit range), the next row.
