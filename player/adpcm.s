@@ -198,7 +198,18 @@ ad_run:
         txa
         eor #$10
         cmp #$10
-        bcc @fast               ; not VCK
+        bcc @fast               ; a nibble
+        cmp #$30                ; VCK, which master mode does without: kept, and the
+        bcc @general            ; run goes on to the nibbles after it
+        cmp #$40
+        bcs @general
+        and #$0F
+        sta ad_vck
+        ldx ad_sig+1
+        lda ad_pair
+        beq :+
+        jmp ad_after_a          ; its next nibble a pair's second
+:       jmp ad_after_b
 @general:
         jmp ad_general
 @fast:
@@ -212,7 +223,7 @@ ad_run:
 ; the leak of both, the second none (the signal then differs from the chip's by a
 ; twentieth of the last change at most). Each decodes nibble A, then takes the run's
 ; next command; `done` ends the run.
-.macro ad_fast leak, other, done
+.macro ad_fast leak, other, done, next
         .local over, clamp, low, step, fetch, vck, wait, page, out
         asl a
         asl a
@@ -248,6 +259,7 @@ step:   iny                     ; the next row
         sta ad_row
         dec run
         beq out
+next:
 fetch:  lda (ptr)
         cmp #$32
         bne wait
@@ -306,9 +318,9 @@ low:    stz ad_sig
 .endmacro
 
 ad_nibble_a:
-        ad_fast 1, ad_nibble_b, ad_pair_open
+        ad_fast 1, ad_nibble_b, ad_pair_open, ad_after_a
 ad_nibble_b:
-        ad_fast 0, ad_nibble_a, ad_pair_closed
+        ad_fast 0, ad_nibble_a, ad_pair_closed, ad_after_b
 
 ad_pair_open:                   ; the next nibble is a pair's second
         lda #1
@@ -360,12 +372,8 @@ ad_general:
         beq @pass
         cmp #$20
         bne @end
-@pass:  lda ptr
-        clc
-        adc #2
-        sta ptr
-        bcc @take
-        jsr next_page
+@pass:  lda #2                  ; keeps X
+        jsr skip
         bra @take
 @wait:  jsr ad_wait
         bcc @next
@@ -424,7 +432,7 @@ ad_drop:
         beq @pass
         cmp #$20
         bne @end
-@pass:  lda ptr
+@pass:  lda ptr                 ; in place, not through skip: the pass must be cheap
         clc
         adc #2
         sta ptr
