@@ -25,47 +25,17 @@ SILENT_ENV = $FF                        ; envelope high byte at 96 dB
 take_order: .byte 2, 1, 0, 4, 3, 5
 ; The carriers of each algorithm, a bit per operator in register order (S1, S3, S2, S4).
 carriers: .byte $08, $08, $08, $08, $0C, $0E, $0E, $0F
-; Where a write to each register of port 0, then of port 1, goes: an offset in
-; fm_regs (8 bytes a register row, a byte per channel), FM_FNUM + channel for an
-; F-number's low byte, FM_KEY for key on/off, FM_DAC for the DAC's registers (which
-; have handlers of their own), FM_NONE for what FM does without (SSG-EG, timers, the
-; LFO, channel 3's extra frequencies).
+; Where a write to each register of port 0, then of port 1, goes (ym_dest0, ym_dest1,
+; worked out at start-up by init_dest): an offset in fm_regs (8 bytes a register row,
+; a byte per channel), FM_FNUM + channel for an F-number's low byte, FM_KEY for key
+; on/off, FM_DAC for the DAC's registers (which have handlers of their own), FM_NONE
+; for what FM does without (SSG-EG, timers, the LFO, channel 3's extra frequencies).
 FM_FNUM = $E0
 FM_KEY  = $F0
 FM_DAC  = $FE
 FM_NONE = $FF
-.macro ym_dest R, PORT
-        C .set (R & 3) + 3 * PORT
-        .if (PORT = 0 && (R = $2A || R = $2B)) || (PORT = 1 && R = $B6)
-            dest .set FM_DAC
-        .elseif PORT = 0 && R = $28
-            dest .set FM_KEY
-        .elseif (R & 3) = 3 || R < $30 || R >= $B8
-            dest .set FM_NONE
-        .elseif R < $90
-            dest .set 8 * (4 * ((R >> 4) - 3) + ((R >> 2) & 3)) + C
-        .elseif (R & $FC) = $A0
-            dest .set FM_FNUM + C
-        .elseif (R & $FC) = $A4
-            dest .set 200 + C
-        .elseif (R & $FC) = $B0
-            dest .set 208 + C
-        .elseif (R & $FC) = $B4
-            dest .set 216 + C
-        .else
-            dest .set FM_NONE
-        .endif
-.endmacro
-ym_dest0:
-        .repeat 256, R
-        ym_dest R, 0
-        .byte dest
-        .endrepeat
-ym_dest1:
-        .repeat 256, R
-        ym_dest R, 1
-        .byte dest
-        .endrepeat
+; The rows of registers 0x90-0xB7, by (register - 0x90) / 4.
+high_rows: .byte FM_NONE, FM_NONE, FM_NONE, FM_NONE, FM_FNUM, 200, FM_NONE, FM_NONE, 208, 216
 ; Channel balance from the pan bits (0xB4: bit 7 left, bit 6 right).
 pan_balance: .byte $00, $0F, $F0, $FF
 
@@ -93,6 +63,8 @@ fm_ops:   .res 6    ; the operators that sound (register order)
 fm_cycles: .res 6   ; the note's wave holds 2^fm_cycles periods (high notes: 1 or 2)
 fm_gain:  .res 6    ; PSG volume steps the wave is played up (down when negative)
 FM_STATE_SIZE = * - fm_state_start
+ym_dest0: .res 256   ; see high_rows
+ym_dest1: .res 256
 fm_work:  .res 4    ; scratch of the tick
 fm_ties:  .res 1    ; nonzero: a PSG channel is taken from an FM voice as loud
 fm_lost:  .res 1    ; nonzero: fm_held found the channel lost
@@ -133,6 +105,7 @@ init_fm:
         sta fm_pan,x
         dex
         bpl @chan
+        jsr init_dest
         jmp init_shapes
 
 ; The YM2612 write at ptr (0x52 or 0x53 and its operands, all in the windows): the
@@ -1096,3 +1069,56 @@ give_back:
         sta fm_wave,x
         sta psg_fm,x
         jmp sn_restore
+
+.segment "CODE0"
+
+; ym_dest0 and ym_dest1 worked out: register R of port P goes to row
+; 2 x ((R & 0xFC) - 0x30) + C from 0x30 to 0x8F (C = R & 3 + 3P, the channel), to
+; high_rows' row + C from 0x90 to 0xB7, nowhere when R & 3 is 3 or elsewhere; the key
+; register and the DAC's are marked apart.
+init_dest:
+        lda #FM_NONE            ; below 0x30 and from 0xB8: nowhere
+        sta ym_dest0
+        tii ym_dest0, ym_dest0 + 1, $47
+        tii ym_dest0, ym_dest0 + $B8, $48
+        tii ym_dest0, ym_dest1, $30
+        tii ym_dest0, ym_dest1 + $B8, $48
+        ldx #$30
+@reg:   txa
+        and #$03
+        cmp #$03
+        beq @none
+        sta fm_tmp              ; the channel on port 0
+        txa
+        and #$FC
+        sbc #$30 - 1            ; carry clear: less 0x30
+        cmp #$90 - $30
+        bcc @low
+        lsr a
+        lsr a
+        tay
+        lda high_rows - ($90 - $30) / 4,y
+        cmp #FM_NONE
+        beq @none
+        bra @set
+@low:   asl a
+@set:   clc
+        adc fm_tmp
+        sta ym_dest0,x
+        adc #3
+@both:  sta ym_dest1,x
+        inx
+        cpx #$B8
+        bne @reg
+        bra @apart
+@none:  lda #FM_NONE
+        sta ym_dest0,x
+        bra @both
+@apart:
+        lda #FM_KEY
+        sta ym_dest0 + $28
+        lda #FM_DAC
+        sta ym_dest0 + $2A
+        sta ym_dest0 + $2B
+        sta ym_dest1 + $B6
+        rts

@@ -208,10 +208,17 @@ TEST(AdpcmBeside, TheTunePlaysAsWithoutIt)
     ScratchDir dir;
     const auto with = renderChannels(convertSong(dir, song.name, song.vgm), song.seconds);
     const auto without = renderChannels(convertSong(dir, tune.name, tune.vgm), tune.seconds);
-    const std::size_t windows = with[0].size() / kWindow;
+    // Windows counted from each render's own start: the two songs start at different
+    // times (the ADPCM's tables are worked out first).
+    const auto fromStart = [](std::vector<double> s, long start) {
+        s.erase(s.begin(), s.begin() + start);
+        return s;
+    };
+    const long startWith = startOf(with), startWithout = startOf(without);
+    const std::size_t windows = (with[0].size() - static_cast<std::size_t>(std::max(startWith, startWithout))) / kWindow;
     for (unsigned c = 0; c < 6; ++c) {
-        const double r = correlation(envelope(part(song, with, startOf(with), false, c), windows),
-                                     envelope(part(tune, without, startOf(without), false, c), windows));
+        const double r = correlation(envelope(fromStart(part(song, with, startWith, false, c), startWith), windows),
+                                     envelope(fromStart(part(tune, without, startWithout, false, c), startWithout), windows));
         EXPECT_GE(r, 0.97) << "channel " << c;
         std::cout << "channel " << c << ": " << r << "\n";
     }
