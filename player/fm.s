@@ -45,9 +45,11 @@ fm_regs:  .res 224  ; the registers FM keeps, 8 bytes a row (see ym_dest)
 fm_hi:    .res 6    ; block and F-number high bits in effect
 fm_gate:  .res 6    ; the operators keyed on (register order), 0 when off
 fm_event: .res 6    ; nonzero when keyed on since the last tick
-fm_state: .res 6    ; envelope state
-fm_env_lo: .res 6   ; attenuation in 1/64 of a 0.094 dB step, low and high byte
-fm_env_hi: .res 6
+fm_state: .res 6    ; the note: ATTACK from its key-on until a carrier has attacked,
+                    ; then DECAY1; RELEASE from its key-off; 0 silent
+op_state: .res 32   ; each operator's envelope state, by fm_regs row (8 x slot + channel)
+op_env_lo: .res 32  ; its attenuation in 1/64 of a 0.094 dB step, low and high byte
+op_env_hi: .res 32
 fm_dirty: .res 6    ; nonzero when the F-number has changed; 0x80: the period is
                     ; worked out, to be written
 fm_per_lo: .res 6   ; PSG period
@@ -66,6 +68,11 @@ FM_STATE_SIZE = * - fm_state_start
 ym_dest0: .res 256   ; see high_rows
 ym_dest1: .res 256
 fm_work:  .res 4    ; scratch of the tick
+fm_ch:    .res 1    ; the channel whose carriers fm_envelope moves on
+fm_car:   .res 1    ; its sounding carriers not yet moved on
+fm_past:  .res 1    ; nonzero: one of them has done its attack
+fm_att:   .res 1    ; their sum's attenuation, 0.375 dB units plus SUM_ROOM (att_add)
+sum_mul:  .res 1    ; the multiple of the first operator in that sum
 fm_ties:  .res 1    ; nonzero: a PSG channel is taken from an FM voice as loud
 fm_lost:  .res 1    ; nonzero: fm_held found the channel lost
 notes_left: .res 1  ; key-ons this tick may still weigh
@@ -82,7 +89,8 @@ fm_latch = fm_regs + 200                ; block and F-number high bits written (
 fm_alg   = fm_regs + 208                ; feedback and algorithm (0xB0)
 fm_pan   = fm_regs + 216                ; pan (0xB4)
 MOD_AUDIBLE = 46                        ; a modulator's level below which it shapes the note
-CARRIER_SPAN = 24                       ; carriers this far under the loudest still count
+CARRIER_SPAN = 53                       ; carriers under 40 dB below the loudest count
+FM_FULL = 29                            ; the PSG volume of one carrier at full level
 CARRIER_QUIET = 62                      ; a carrier level the PSG plays at volume 0
 
 .segment "CODE"
@@ -90,11 +98,11 @@ CARRIER_QUIET = 62                      ; a carrier level the PSG plays at volum
 init_fm:
         stz fm_state_start      ; cleared by a block copy of its first byte
         tii fm_state_start, fm_state_start + 1, FM_STATE_SIZE - 1
+        lda #SILENT_ENV
+        sta op_env_lo
+        tii op_env_lo, op_env_lo + 1, 63 ; and op_env_hi
         ldx #5
-@chan:  lda #SILENT_ENV
-        sta fm_env_lo,x
-        sta fm_env_hi,x
-        sta fm_wave,x
+@chan:  sta fm_wave,x
         txa
         clc
         adc #24                 ; S4
@@ -103,6 +111,7 @@ init_fm:
         sta fm_ratio,x
         lda #$C0
         sta fm_pan,x
+        lda #SILENT_ENV
         dex
         bpl @chan
         jsr init_dest
@@ -201,6 +210,7 @@ fm_tick:
         bcs @mute
         lda #ATTACK
         sta fm_state,x
+        jsr ops_key
         jsr fm_take
         bra @play
 @mute:  lda fm_state,x          ; a key-on nothing sounds in: the last note ends
@@ -212,7 +222,10 @@ fm_tick:
         beq @next
 @release:
         lda #RELEASE
+        cmp fm_state,x
+        beq @play
         sta fm_state,x
+        jsr ops_key
 @play:  jsr fm_held
         bcc @sound
         lda fm_lost             ; moved out, or a keyed note without a channel: to
@@ -240,7 +253,8 @@ fm_tick:
 
 FM_TICK_CYCLES = 200                    ; the tick with no channel sounding
 NOTES_PER_TICK = 1                      ; key-ons weighed a tick at most
-FM_VOICE_CYCLES = 300                   ; each channel sounding
+FM_VOICE_CYCLES = 250                   ; each channel sounding
+FM_CARRIER_CYCLES = 190                 ; and each of its sounding carriers
 FM_NOTE_CYCLES = 700                    ; a key-on's operators weighed
 FM_PITCH_CYCLES = 500                   ; a new period
 FM_TAKE_CYCLES = 550                    ; a channel taken, its wave written
@@ -611,99 +625,6 @@ psg_free:
 @taken: sec
         rts
 
-; Channel X's envelope, one tick on. Rates are the chip's: 2 x the register's rate
-; plus the key scale, 0 for a rate of 0; the release rate r counts as 2r + 1.
-fm_envelope:
-        ldy fm_op,x             ; the followed carrier's rates
-        lda fm_d1r,y
-        sta fm_work+1
-        lda fm_d2r,y
-        sta fm_work+2
-        lda fm_sl_rr,y
-        sta fm_work+3
-        lda fm_ks_ar,y
-        sta fm_work
-        lsr a                   ; key scale: the key code (block, F-number bits 10-9)
-        lsr a                   ; shifted right by 3 - KS
-        lsr a
-        lsr a
-        lsr a
-        lsr a
-        eor #$03
-        tay
-        lda fm_hi,x
-        lsr a
-        and #$1F
-@ks:    dey
-        bmi @scaled
-        lsr a
-        bra @ks
-@scaled:
-        sta fm_tmp
-        lda fm_state,x
-        cmp #DECAY1
-        beq @decay1
-        cmp #DECAY2
-        beq @decay2
-        cmp #RELEASE
-        beq @release
-        lda fm_work             ; attack: down at its rate to 0, then the first decay
-        jsr fm_rate
-        sec
-        lda fm_env_lo,x
-        sbc fm_attack_lo,y
-        sta fm_env_lo,x
-        lda fm_env_hi,x
-        sbc fm_attack_hi,y
-        sta fm_env_hi,x
-        bcs @done
-        stz fm_env_lo,x
-        stz fm_env_hi,x
-        lda #DECAY1
-        sta fm_state,x
-@done:  rts
-@decay1:
-        lda fm_work+1
-        jsr fm_rate
-        jsr fm_decay
-        lda fm_work+3           ; to the sustain level: 3 dB steps, 15 for 93 dB
-        and #$F0
-        lsr a
-        cmp #$78
-        bne @level
-        lda #$F8
-@level: cmp fm_env_hi,x
-        beq @sustain
-        bcs @done
-@sustain:
-        lda #DECAY2
-        sta fm_state,x
-        rts
-@decay2:
-        lda fm_work+2
-        jsr fm_rate
-        jmp fm_decay
-@release:
-        lda fm_work+3
-        asl a
-        ora #$01
-        jsr fm_rate
-        ; fall through
-; The attenuation of channel X up by the decay step of rate Y, to silence at most.
-fm_decay:
-        clc
-        lda fm_env_lo,x
-        adc fm_decay_lo,y
-        sta fm_env_lo,x
-        lda fm_env_hi,x
-        adc fm_decay_hi,y
-        sta fm_env_hi,x
-        bcc @done
-        lda #$FF
-        sta fm_env_lo,x
-        sta fm_env_hi,x
-@done:  rts
-
 ; Y = the chip's rate for the register rate in A's low 5 bits with the key scale in
 ; fm_tmp (at most 63), 0 for a rate of 0.
 fm_rate:
@@ -717,27 +638,21 @@ fm_rate:
 @zero:  tay                     ; 0 or the rate
         rts
 
-; Channel X's volume: 31 less the loudest carrier's total level (0.75 dB steps) and
-; its envelope, in the PSG's 1.5 dB steps. A channel silent after its attack goes
-; back to the SN76489 or the DAC; otherwise its period (when new), balance and volume
-; are written.
+; Channel X's volume: its carriers' sum (fm_envelope) in the PSG's 1.5 dB steps below
+; FM_FULL, plus the wave's gain. A channel silent after its attack goes back to the
+; SN76489 or the DAC; otherwise its period (when new), balance and volume are written.
 fm_output:
         add_credit #<(FM_VOICE_CYCLES * 77), #>(FM_VOICE_CYCLES * 77)
-        ldy fm_op,x
-        lda fm_tl,y             ; 0.375 dB steps: 2 x level + envelope
-        and #$7F
-        asl a
-        adc fm_env_hi,x
-        bcs @silent
+        lda fm_att
         lsr a
         lsr a
         sta fm_tmp
-        lda #31
+        lda #FM_FULL + SUM_ROOM / 4
         sec
         sbc fm_tmp
         beq @silent
         bcc @silent
-        clc                     ; and the wave's loudness against a sine's
+        clc                     ; and the wave's gain
         adc fm_gain,x
         beq @faint
         bmi @faint
@@ -1122,3 +1037,224 @@ init_dest:
         sta ym_dest0 + $2B
         sta ym_dest1 + $B6
         rts
+
+.segment "TABLES"
+; How much two carriers at levels d apart (0.375 dB units) add to the louder, in those
+; units, by d / 2: 20 log10(1 + 10^(-0.375 d / 20)) / 0.375.
+sum_bonus:
+        .byte 16, 15, 14, 13, 12, 12, 11, 10, 9, 9, 8, 8, 7, 7, 6, 6
+        .byte 5, 5, 4, 4, 4, 3, 3, 3, 3, 3, 2, 2, 2, 2, 2, 2
+        .byte 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0
+        .byte 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0
+
+.segment "CODE0"
+
+SUM_ROOM = 32                           ; fm_att's units kept for sums above full
+
+; Channel X's operators follow its note: at a key-on those keyed attack and the others
+; release; at a key-off all release (those not silent already). Keeps X.
+ops_key:
+        phx
+        lda fm_gate,x
+        ldy fm_state,x
+        cpy #RELEASE
+        bne @gate
+        cla
+@gate:  sta fm_tmp
+        ldy #4
+@op:    lda #ATTACK
+        lsr fm_tmp
+        bcs @set
+        lda op_state,x
+        beq @next
+        lda #RELEASE
+@set:   sta op_state,x
+@next:  txa
+        clc
+        adc #8
+        tax
+        dey
+        bne @op
+        plx
+        rts
+
+; Channel X's sounding carriers, each one tick on along its own envelope, and their
+; sum into fm_att. Keeps X.
+fm_envelope:
+        stx fm_ch
+        lda fm_alg,x
+        and #$07
+        tay
+        lda carriers,y
+        and fm_ops,x
+        sta fm_car
+        lda #$FF
+        sta fm_att
+        stz fm_past
+@op:    lsr fm_car
+        bcc @next
+        add_credit #<(FM_CARRIER_CYCLES * 77), #>(FM_CARRIER_CYCLES * 77)
+        jsr op_envelope
+        lda op_state,x
+        cmp #ATTACK
+        beq @level
+        sta fm_past
+@level: lda fm_dtml,x           ; its multiple, and its level: 2 x total level plus
+        and #$0F                ; the envelope
+        sta fm_tmp+1
+        lda fm_tl,x
+        and #$7F
+        asl a
+        adc op_env_hi,x
+        bcs @silent
+        adc #SUM_ROOM
+        bcc @add
+@silent:
+        lda #$FF
+@add:   jsr att_add
+@next:  txa
+        clc
+        adc #8
+        tax
+        lda fm_car
+        bne @op
+        ldx fm_ch
+        lda fm_past             ; the note is past its attack
+        beq @done
+        lda fm_state,x
+        cmp #ATTACK
+        bne @done
+        lda #DECAY1
+        sta fm_state,x
+@done:  rts
+
+; fm_att = fm_att and A summed (0.375 dB units of attenuation, 255 silence): the lower
+; less sum_bonus of their difference for an operator at the multiple of the sum's first
+; (fm_tmp+1: in phase, their swings add); at another multiple they add by power (half
+; the bonus of twice the difference). Keeps X.
+att_add:
+        ldy fm_att
+        cpy #$FF
+        bne @sum
+        sta fm_att              ; the first
+        lda fm_tmp+1
+        sta sum_mul
+        rts
+@sum:   sta fm_tmp+2
+        sec
+        sbc fm_att
+        bcs @apart
+        eor #$FF                ; the lower is the new one
+        inc a
+        ldy fm_tmp+2
+        sty fm_att
+@apart: ldy fm_tmp+1
+        cpy sum_mul
+        bne @power
+        lsr a
+@power: cmp #64
+        bcs @done
+        tay
+        lda sum_bonus,y
+        ldy fm_tmp+1
+        cpy sum_mul
+        beq @less
+        lsr a
+@less:  eor #$FF                ; fm_att less the bonus, 0 at least
+        sec
+        adc fm_att
+        bcs @keep
+        cla
+@keep:  sta fm_att
+@done:  rts
+
+.segment "CODE"
+
+; Operator X's envelope (X = 8 x slot + channel fm_ch), one tick on. Rates are the
+; chip's: 2 x the register's rate plus the key scale, 0 for a rate of 0; the release
+; rate r counts as 2r + 1. Keeps X.
+op_envelope:
+        lda op_state,x
+        beq @done
+        ldy fm_ch               ; key scale: the key code (block, F-number bits 10-9)
+        lda fm_hi,y             ; shifted right by 3 - KS
+        lsr a
+        and #$1F
+        sta fm_tmp
+        lda fm_ks_ar,x
+        lsr a
+        lsr a
+        lsr a
+        lsr a
+        lsr a
+        lsr a
+        eor #$03
+        tay
+@ks:    dey
+        bmi @scaled
+        lsr fm_tmp
+        bra @ks
+@scaled:
+        lda op_state,x
+        cmp #DECAY1
+        beq @decay1
+        cmp #DECAY2
+        beq @decay2
+        cmp #RELEASE
+        beq @release
+        lda fm_ks_ar,x          ; attack: down at its rate to 0, then the first decay
+        jsr fm_rate
+        sec
+        lda op_env_lo,x
+        sbc fm_attack_lo,y
+        sta op_env_lo,x
+        lda op_env_hi,x
+        sbc fm_attack_hi,y
+        sta op_env_hi,x
+        bcs @done
+        stz op_env_lo,x
+        stz op_env_hi,x
+        lda #DECAY1
+        sta op_state,x
+@done:  rts
+@decay1:
+        lda fm_d1r,x
+        jsr fm_rate
+        jsr fm_decay
+        lda fm_sl_rr,x          ; to the sustain level: 3 dB steps, 15 for 93 dB
+        and #$F0
+        lsr a
+        cmp #$78
+        bne @level
+        lda #$F8
+@level: cmp op_env_hi,x
+        beq @sustain
+        bcs @done
+@sustain:
+        lda #DECAY2
+        sta op_state,x
+        rts
+@decay2:
+        lda fm_d2r,x
+        jsr fm_rate
+        bra fm_decay
+@release:
+        lda fm_sl_rr,x
+        asl a
+        ora #$01
+        jsr fm_rate
+        ; fall through
+; The attenuation of operator X up by the decay step of rate Y, to silence at most.
+fm_decay:
+        clc
+        lda op_env_lo,x
+        adc fm_decay_lo,y
+        sta op_env_lo,x
+        lda op_env_hi,x
+        adc fm_decay_hi,y
+        sta op_env_hi,x
+        bcc @done
+        lda #$FF
+        sta op_env_lo,x
+        sta op_env_hi,x
+@done:  rts

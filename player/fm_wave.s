@@ -31,8 +31,6 @@ shape_order: .byte 0, 2, 1, 3
 times_ten: .byte 0, 10, 20, 30, 40, 50
 fm_times_32: .byte 0, 32, 64, 96, 128, 160
 cycle_steps: .byte 1, 2, 4
-; 2 log2(n) for the n carriers a mask in register order holds.
-carrier_gain: .byte 0, 0, 0, 2, 0, 2, 2, 3, 0, 2, 2, 3, 2, 3, 3, 4
 ; The parts of the work, by shape_part - 1.
 shape_parts: .word shape_feedback, shape_steps, shape_halves, shape_add_sine
              .word shape_peak, shape_out, shape_gains
@@ -92,6 +90,7 @@ sh_end:   .res 1                        ; where a slice stops
 sh_diff:  .res 3                        ; the wave's halves' difference and size
 sh_size:  .res 3
 sh_whole: .res 1                        ; the whole wave's loudness step
+sh_bonus: .res 1                        ; what its carriers' sum adds, 1.5 dB steps
 sh_sq_hi: .res 1                        ; a sum of squares' high byte
 
 .segment "CODE0"                        ; bank 0: bank 1 is full
@@ -188,14 +187,9 @@ fm_shape:
         ldx nk_chan
         lda #1
         sta fm_shape_due,x
-        lda fm_ops,x            ; until its wave is ready: 3 dB a doubling of the
-        and nk_carry            ; carriers that sound, whatever the cycles
+        jsr gain_index          ; until its wave is ready: no gain
         tay
-        lda carrier_gain,y
-        pha
-        jsr gain_index
-        tay
-        pla
+        cla
         sta fm_gains,y
         sta fm_gains+1,y
         sta fm_gains+2,y
@@ -651,15 +645,43 @@ shape_out:
         inc shape_part
 @done:  rts
 
-; Part 7, four slices: the whole wave's loudness, then the channel's gains for 1, 2
-; and 4 cycles (fm_gains), in 1.5 dB steps: 3 dB a halving the carriers' sum took
-; beyond one carrier's (additive voices play louder), and what reading every second
-; or fourth step takes out of the wave's loudness (sums of squares against the whole
-; wave's), so that a patch plays as loud high as low. Then the wave is the channel's.
+; Part 7, four slices: the whole wave's loudness and what its carriers' sum adds at
+; their levels, then the channel's gains for 1, 2 and 4 cycles (fm_gains), in 1.5 dB
+; steps: 6 dB a halving the carriers' sum took beyond one full carrier's (the wave
+; keeps the sum's swing but for those halvings), less what the sum adds (the volume
+; has it from the carriers' own levels), and what reading every second or fourth step
+; takes out of the wave's loudness (sums of squares against the whole wave's), so that
+; a patch plays as loud high as low. Then the wave is the channel's.
 shape_gains:
         ldx sh_chan
         lda sh_i
         bne @gain
+        lda #$FF                ; the sounding carriers summed at their levels
+        sta fm_att
+        lda sh_carry
+        and sh_key+1
+        sta fm_car
+        ldx #0
+@sum:   lsr fm_car
+        bcc @more
+        lda sh_step,x
+        sta fm_tmp+1
+        lda sh_att,x
+        clc
+        adc #SUM_ROOM
+        bcc :+
+        lda #$FF
+:       jsr att_add
+@more:  inx
+        lda fm_car
+        bne @sum
+        lda #SUM_ROOM
+        sec
+        sbc fm_att
+        lsr a
+        lsr a
+        sta sh_bonus
+        ldx sh_chan
         ldy #0                  ; the whole wave
         jsr wave_loudness
         sta sh_whole
@@ -670,16 +692,18 @@ shape_gains:
         jsr wave_loudness
         sec
         sbc sh_whole
+        sec
+        sbc sh_bonus
         sta fm_tmp+3
         lda fm_wave_shift,x
         sec
         sbc #6
-        bcc :+
+        asl a
         asl a
         clc
         adc fm_tmp+3
         sta fm_tmp+3
-:       jsr gain_index
+        jsr gain_index
         clc
         adc sh_i
         tay

@@ -11,7 +11,7 @@
 
 DAC_CHANNEL = 5
 DAC_VOLUME  = 31                        ; full: the PSG parts sit DUCK steps below it
-DUCK        = 6                         ; 9 dB; the Mega Drive mixes its PSG about 12 dB below
+DUCK        = 8                         ; 12 dB, as a Mega Drive mixes its PSG below its DAC
 MAX_BLOCKS  = 32
 PCM_SAMPLES = 3                         ; the DAC plays at most one sample in 3
 PCM_SAMPLES_LATE = 64                   ; and in up to 64 while the player is behind time

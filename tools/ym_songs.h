@@ -563,4 +563,133 @@ inline Song denseFm(unsigned writes = 180)
     return {"dense-fm", v.finish("dense-fm"), 60.0};
 }
 
+// Loudness of every kind of patch, one song a seed: six FM channels, each its own
+// algorithm (seed + channel, so that two seeds cover all eight), whose carriers hold,
+// decay and release at rates and levels of their own (slow attacks, sustain at full,
+// long releases), with detune, half multiples (0), a carrier too quiet to hear now and
+// then, and total-level slides during notes on some (drivers fade volume that way).
+// Notes of 0.3-0.9 s with rests, over 6 s.
+inline Song fmLevels(unsigned seed)
+{
+    VgmBuilder v = ymStart();
+    std::uint32_t state = seed * 2654435761u + 1;
+    const auto next = [&state](unsigned n) {
+        state = state * 1103515245u + 12345u;
+        return (state >> 16) % n;
+    };
+    static constexpr unsigned kSlot[4] = {0, 8, 4, 12}; // S1, S2, S3, S4 in register order
+    static constexpr unsigned kCarriers[8] = {0x8, 0x8, 0x8, 0x8, 0xA, 0xE, 0xE, 0xF}; // bit n: S(n+1)
+    unsigned carrierLevel[6][4] = {};
+    bool slides[6] = {};
+    for (unsigned c = 0; c < 6; ++c) {
+        const unsigned algorithm = (seed + c) % 8;
+        fmWrite(v, c, 0xB0, next(8) << 3 | algorithm);
+        fmWrite(v, c, 0xB4, 0xC0);
+        slides[c] = next(3) == 0;
+        for (unsigned op = 0; op < 4; ++op) {
+            const bool carrier = kCarriers[algorithm] >> op & 1;
+            unsigned level = carrier ? next(28) : 20 + next(40);
+            if (carrier && op != 3 && next(6) == 0) level = 70 + next(30); // too quiet to hear
+            carrierLevel[c][op] = carrier ? level : 0;
+            const unsigned multiple = next(4) == 0 ? 0 : 1 + next(carrier ? 2 : 4);
+            fmWrite(v, c, 0x30 + kSlot[op], next(8) << 4 | multiple);
+            fmWrite(v, c, 0x40 + kSlot[op], level);
+            fmWrite(v, c, 0x50 + kSlot[op], next(2) << 6 | (next(4) == 0 ? 12 + next(10) : 31));
+            fmWrite(v, c, 0x60 + kSlot[op], next(3) == 0 ? 0 : 2 + next(14));
+            fmWrite(v, c, 0x70 + kSlot[op], next(3) == 0 ? 0 : 1 + next(8));
+            fmWrite(v, c, 0x80 + kSlot[op], next(12) << 4 | (3 + next(10)));
+            fmWrite(v, c, 0x90 + kSlot[op], 0);
+        }
+    }
+    constexpr std::uint32_t kStep = 441; // 10 ms
+    std::uint32_t until[6] = {}, off[6] = {};
+    bool keyed[6] = {};
+    for (std::uint32_t t = 0; t < 600; ++t) {
+        for (unsigned c = 0; c < 6; ++c) {
+            if (keyed[c] && t == off[c]) {
+                fmKey(v, c, false);
+                keyed[c] = false;
+            }
+            if (!keyed[c] && t >= until[c] && t < 560) {
+                fmNote(v, c, 45 + static_cast<int>(next(30)));
+                keyed[c] = true;
+                off[c] = t + 30 + next(60);
+                until[c] = off[c] + 5 + next(40);
+            }
+            if (keyed[c] && slides[c] && t % 3 == 0) { // the carriers fade, a step each 30 ms
+                for (unsigned op = 0; op < 4; ++op) {
+                    if (carrierLevel[c][op] == 0 || carrierLevel[c][op] >= 60) continue;
+                    fmWrite(v, c, 0x40 + kSlot[op], ++carrierLevel[c][op]);
+                }
+            }
+        }
+        v.wait(kStep);
+    }
+    for (unsigned c = 0; c < 6; ++c) fmKey(v, c, false);
+    v.wait(22050);
+    return {"fm-levels-" + std::to_string(seed), v.finish("fm-levels"), 6.5};
+}
+
+// Algorithm 5 as a real pad writes it: feedback 6, every operator at multiple 2 and
+// attack rate 31; S1 (total level 18) modulates three carriers at total level 31; S3
+// falls to sustain level 4 (first decay rate 18), S2 and S4 hold at full level. Four
+// long notes: the chip holds each steady, its three carriers adding about 9.5 dB.
+inline Song fmPad()
+{
+    VgmBuilder v = ymStart();
+    static constexpr unsigned kSlot[4] = {0, 8, 4, 12};
+    const unsigned level[4] = {18, 31, 31, 31}, decay[4] = {0, 0, 18, 0}, sustain[4] = {0, 0, 4, 0};
+    for (unsigned op = 0; op < 4; ++op) {
+        fmWrite(v, 0, 0x30 + kSlot[op], 2);
+        fmWrite(v, 0, 0x40 + kSlot[op], level[op]);
+        fmWrite(v, 0, 0x50 + kSlot[op], 31);
+        fmWrite(v, 0, 0x60 + kSlot[op], decay[op]);
+        fmWrite(v, 0, 0x70 + kSlot[op], 0);
+        fmWrite(v, 0, 0x80 + kSlot[op], sustain[op] << 4 | 5);
+    }
+    fmWrite(v, 0, 0xB0, 6 << 3 | 5);
+    fmWrite(v, 0, 0xB4, 0xC0);
+    for (int n = 0; n < 4; ++n) {
+        fmNote(v, 0, 57 + 3 * n);
+        v.wait(30000);
+        fmKey(v, 0, false);
+        v.wait(3000);
+    }
+    return {"fm-pad", v.finish("fm-pad"), 3.0};
+}
+
+// The three parts of a Mega Drive song together: FM on channels 1 and 2 (a lead and a
+// bass), DAC drums from the data bank, an SN76489 melody on tone 2 (PSG channel 2),
+// 6 s. Each part's level against the VGM's shows the console's balance.
+inline Song mixBalance()
+{
+    VgmBuilder v = ymStart();
+    const Bytes kick = kickThenSnare(v);
+    FmVoice lead;
+    lead.algorithm = 4;
+    lead.level[0] = 30, lead.level[1] = 8, lead.level[2] = 34, lead.level[3] = 10;
+    FmVoice bass;
+    bass.algorithm = 0, bass.feedback = 4;
+    bass.level[0] = 28, bass.level[1] = 36, bass.level[2] = 30, bass.level[3] = 4;
+    bass.decay = 6, bass.sustain = 2, bass.release = 8;
+    fmInstrument(v, 0, lead);
+    fmInstrument(v, 1, bass);
+    v.commands({0x52, 0x2B, 0x80});
+    const int melody[8] = {72, 74, 76, 79, 77, 76, 74, 71};
+    constexpr std::uint32_t kBeat = 11025;
+    for (int beat = 0; beat < 24; ++beat) {
+        fmNote(v, 0, 64 + beat % 5 * 2);
+        fmNote(v, 1, 40 + (beat / 4 % 2) * 5);
+        tone(v, 2, melody[beat % 8], 2 + beat % 3 * 2);
+        const std::uint32_t at = beat % 2 ? static_cast<std::uint32_t>(kick.size()) : 0;
+        v.commands({0xE0, le(at, 0), le(at, 1), le(at, 2), le(at, 3)});
+        for (std::uint32_t n = 0; n < kBeat * 3 / 4 / 4; ++n) v.commands({0x84});
+        fmKey(v, 0, false);
+        v.commands({0x50, 0xDF});
+        v.wait(kBeat / 4);
+        fmKey(v, 1, false);
+    }
+    return {"mix-balance", v.finish("mix-balance"), 6.0};
+}
+
 } // namespace quorvel::songs
