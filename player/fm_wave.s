@@ -31,6 +31,10 @@ shape_order: .byte 0, 2, 1, 3
 times_ten: .byte 0, 10, 20, 30, 40, 50
 fm_times_32: .byte 0, 32, 64, 96, 128, 160
 cycle_steps: .byte 1, 2, 4
+; The eighths that fill 5 bits with a peak of 32-63 (floor(508 / peak), 8-15), and
+; the 1.5 dB steps each adds to the wave (20 log10(m / 8) / 1.5, rounded).
+fill_eighths: .byte 15, 15, 14, 14, 14, 13, 13, 13, 12, 12, 12, 11, 11, 11, 11, 10, 10, 10, 10, 9, 9, 9, 9, 9, 9, 8, 8, 8, 8, 8, 8, 8
+fill_steps: .byte 0, 1, 1, 2, 2, 3, 3, 4
 ; The parts of the work, by shape_part - 1.
 shape_parts: .word shape_feedback, shape_steps, shape_halves, shape_add_sine
              .word shape_peak, shape_out, shape_gains
@@ -91,6 +95,7 @@ sh_diff:  .res 3                        ; the wave's halves' difference and size
 sh_size:  .res 3
 sh_whole: .res 1                        ; the whole wave's loudness step
 sh_bonus: .res 1                        ; what its carriers' sum adds, 1.5 dB steps
+sh_m:     .res 1                        ; 8 x the eighths the halved sum is played at
 sh_sq_hi: .res 1                        ; a sum of squares' high byte
 
 .segment "CODE0"                        ; bank 0: bank 1 is full
@@ -555,7 +560,8 @@ shape_add_sine:
         inc shape_part
 @done:  rts
 
-; Part 5: the sum's peak, and the halvings that bring it under 16 (fm_wave_shift).
+; Part 5: the sum's peak: the halvings that bring it under 64 (fm_wave_shift), and
+; sh_m, 8 x the eighths (8-15) that then fill the wave's 5 bits with it.
 shape_peak:
         stz fm_tmp              ; the peak's size, 16 bits
         stz fm_tmp+1
@@ -588,13 +594,24 @@ shape_peak:
 @shift: lda fm_tmp+1
         bne @more
         lda fm_tmp
-        cmp #16
+        cmp #64
         bcc @shifted
 @more:  lsr fm_tmp+1
         ror fm_tmp
         inx
         bra @shift
 @shifted:
+        ldy #15                 ; a peak under 32 (a faint sum): the most
+        sbc #32 - 1             ; carry clear: less 32
+        bcc @fill
+        tay
+        lda fill_eighths,y
+        tay
+@fill:  tya
+        asl a
+        asl a
+        asl a
+        sta sh_m
         txa
         ldx sh_chan
         sta fm_wave_shift,x
@@ -602,12 +619,12 @@ shape_peak:
         inc shape_part
         rts
 
-; Part 6, eight of 32 steps a slice: the sum halved fm_wave_shift times, plus 16, into
-; the channel's wave.
+; Part 6, four of 32 steps a slice: the sum halved fm_wave_shift times, times sh_m
+; over 256, plus 16, into the channel's wave.
 shape_out:
         lda sh_i
         clc
-        adc #8
+        adc #4
         sta sh_end
         ldx sh_chan
         lda fm_times_32,x
@@ -629,8 +646,26 @@ shape_out:
         dey
         bne @down
 @scaled:
-        lda fm_tmp
+        lda fm_tmp              ; its size (64 at most) times sh_m over 256
+        bpl :+
+        eor #$FF
+        inc a
+:       sta fm_tmp+2
+        cla
+        ldy #8
+        lsr fm_tmp+2
+@mul:   bcc :+
         clc
+        adc sh_m
+:       ror a
+        ror fm_tmp+2
+        dey
+        bne @mul
+        bit fm_tmp
+        bpl :+
+        eor #$FF
+        inc a
+:       clc
         adc #16
         ldx fm_tmp+3
         sta fm_waves,x
@@ -695,13 +730,22 @@ shape_gains:
         sec
         sbc sh_bonus
         sta fm_tmp+3
-        lda fm_wave_shift,x
-        sec
-        sbc #6
+        lda fm_wave_shift,x     ; 6 dB a halving beyond one full carrier's 4, less
+        sec                     ; what the eighths add
+        sbc #4
         asl a
         asl a
         clc
         adc fm_tmp+3
+        pha
+        lda sh_m
+        lsr a
+        lsr a
+        lsr a
+        tay
+        pla
+        sec
+        sbc fill_steps - 8,y
         sta fm_tmp+3
         jsr gain_index
         clc
