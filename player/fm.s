@@ -239,7 +239,10 @@ fm_tick:
 @move:  stz fm_ties
         jsr fm_place
         bcs @next
-@sound: jsr fm_envelope
+@sound: lda fm_wave_new,x       ; the note's own wave, ready since its key-on
+        beq @level
+        jsr fm_load
+@level: jsr fm_envelope
         jsr fm_output
 @next:  dex
         bpl @chan

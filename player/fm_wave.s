@@ -95,6 +95,7 @@ sh_diff:  .res 3                        ; the wave's halves' difference and size
 sh_size:  .res 3
 sh_whole: .res 1                        ; the whole wave's loudness step
 sh_bonus: .res 1                        ; what its carriers' sum adds, 1.5 dB steps
+wave_out: .res 32                       ; a wave as it is written to the PSG
 sh_m:     .res 1                        ; 8 x the eighths the halved sum is played at
 sh_sq_hi: .res 1                        ; a sum of squares' high byte
 
@@ -805,9 +806,10 @@ op_eval:
         sta sh_out_hi,x
 @done:  rts
 
-; FM channel X's wave to the selected PSG channel, written with the channel off: 2 or
-; 4 periods of it in the 32 steps for a high note (every second or fourth step), and
-; fm_gain for it. Keeps X.
+; FM channel X's wave to the selected PSG channel: 2 or 4 periods of it in the 32
+; steps for a high note (every second or fourth step), and fm_gain for it. The steps
+; are gathered first, so that the channel is silent only while they are moved in: a
+; wave that comes in during a note is a short tick, not a gap. Keeps X.
 load_fm_wave:
         jsr gain_index          ; the gain worked out for these cycles
         clc
@@ -815,29 +817,31 @@ load_fm_wave:
         tay
         lda fm_gains,y
         sta fm_gain,x
-        lda #$40                ; off, DDA: the waveform index restarts
-        sta PSG_CONTROL
-        stz PSG_CONTROL
-        phx
+        phx                     ; the steps to write, while the channel plays on
         ldy fm_cycles,x
         lda cycle_steps,y
         sta fm_tmp
         lda fm_times_32,x
         sta fm_tmp+1
-        ldy #32
+        cly
         cla
 @step:  tax
         ora fm_tmp+1
         sax                     ; X: the step read, A: the count
         lda fm_waves,x
-        sta PSG_WAVE
+        sta wave_out,y
         sax                     ; the next step
         clc
         adc fm_tmp
         and #31
-        dey
+        iny
+        cpy #32
         bne @step
         plx
+        lda #$40                ; off, DDA: the waveform index restarts; the channel
+        sta PSG_CONTROL         ; is off for the block move alone (about 30 us)
+        stz PSG_CONTROL
+        tia wave_out, PSG_WAVE, 32
         rts
 
 ; A = the loudness step of FM channel X's wave read every 2^Y steps (n where its sum
