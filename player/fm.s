@@ -646,7 +646,10 @@ fm_rate:
 ; SN76489 or the DAC; otherwise its period (when new), balance and volume are written.
 fm_output:
         add_credit #<(FM_VOICE_CYCLES * 77), #>(FM_VOICE_CYCLES * 77)
-        lda fm_att
+        lda fm_att              ; in 1.5 dB steps, rounded
+        clc
+        adc #2
+        bcs @silent
         lsr a
         lsr a
         sta fm_tmp
