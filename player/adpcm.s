@@ -24,7 +24,10 @@
 ; beside a HuC6280 log or alone: a song with an SN76489 or a YM2612 has voices on
 ; fixed channels, and its 0x32 commands are skipped.
 
-AD_VOLUME   = 31                        ; full scale: a PSG channel's full swing
+AD_VOLUME   = 31                        ; full scale: a PSG channel's full swing, and
+AD_DUCK     = 9                         ; the log's channels 13.5 dB lower: the CD unit
+                                        ; mixes a full-scale ADPCM about as loud as the
+                                        ; six PSG channels at full volume together
 AD_STEPS    = 49
 AD_ROW      = 64                        ; bytes of a step's row: 16 x (change, next row)
 AD_SAMPLES  = 4                         ; a run shows the signal once in 4 samples at most
@@ -528,8 +531,20 @@ ad_show:
         sta PSG_SELECT
         rts
 
+; A = the log's channel control A with its volume AD_DUCK steps lower (0 at least).
+ad_duck:
+        pha
+        and #$1F
+        cmp #AD_DUCK
+        pla
+        bcs @lower
+        and #$E0
+        rts
+@lower: sbc #AD_DUCK            ; carry set
+        rts
+
 ; With the ADPCM on: the log's control, balance and noise (registers X = 4, 5, 7,
-; value A) kept by channel.
+; value A) kept by channel, as the log wrote them. Keeps A and X.
 huc_keep:
         cpx #4
         bcc @done
@@ -559,6 +574,7 @@ ad_leave:
 :       lda huc_shadow+8,x
         sta PSG_CHANBAL
         lda huc_shadow,x
+        jsr ad_duck
         sta PSG_CONTROL
         lda #$FF
         sta ad_ch

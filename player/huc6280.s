@@ -54,11 +54,16 @@ huc_write:
         beq @direct
         jsr huc_period
         bra @next
+@adpcm: jsr huc_keep
+        cpx #4                  ; beside the ADPCM, the log's volumes AD_DUCK lower
+        bne @keep
+        jsr ad_duck
+@keep:  sta PSG_SELECT,x
+        bra @next
 @direct:
-        sta PSG_SELECT,x
         ldy ad_on
-        beq @next
-        jsr huc_keep
+        bne @adpcm
+        sta PSG_SELECT,x
 @next:  dec run                 ; from here to @direct: HUC_RUN_CYCLES
         beq @done
         lda (ptr)

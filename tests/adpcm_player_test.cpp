@@ -121,6 +121,7 @@ class AdpcmVoice : public ::testing::TestWithParam<Feed> {};
 // tune's melody follow the decode; every hit starts within 1 ms of its place.
 TEST_P(AdpcmVoice, FollowsTheDecodeOfItsNibbles)
 {
+    constexpr unsigned kDuck = 9; // volume steps the log's channels play lower beside the ADPCM
     const CdSong song = songs::pceCdSong(GetParam().rate, GetParam().feed);
     ScratchDir dir;
     const auto channels = renderChannels(convertSong(dir, song.name, song.vgm), song.seconds);
@@ -148,7 +149,8 @@ TEST_P(AdpcmVoice, FollowsTheDecodeOfItsNibbles)
     EXPECT_LE(worstBand, GetParam().band) << song.name;
     EXPECT_LE(worstJunk, GetParam().junk) << song.name;
 
-    // The mix: the ADPCM's full scale is a PSG channel's full swing. The melody
+    // The mix: the ADPCM's full scale is a PSG channel's full swing, the log's
+    // channels 9 volume steps (13.5 dB) lower than it writes them. The melody
     // (channel 0) plays a sine of RMS 10.6 steps at volumes 28-16, so its level
     // against the decode's (12-bit, 128 to a step) follows from the log.
     double voiceSquare = 0, expectedSquare = 0, melodySquare = 0, melodyWant = 0;
@@ -156,7 +158,8 @@ TEST_P(AdpcmVoice, FollowsTheDecodeOfItsNibbles)
     const std::vector<double> melody = part(song, channels, start, false, 0);
     for (std::size_t n = static_cast<std::size_t>(start); n < voice.size(); ++n) {
         while (change + 1 < song.changes.size() && song.changes[change + 1].at <= n - start) ++change;
-        const songs::Voice& v = song.changes[change].voices[0];
+        songs::Voice v = song.changes[change].voices[0];
+        v.volume = v.volume > kDuck ? v.volume - kDuck : 0;
         voiceSquare += voice[n] * voice[n];
         expectedSquare += expected[n] * expected[n] / (128.0 * 128.0);
         melodySquare += melody[n] * melody[n];
