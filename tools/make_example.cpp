@@ -290,6 +290,7 @@ int main(int argc, char** argv)
               quorvel::songs::pcmDrums(true), quorvel::songs::dacStreams().song, quorvel::songs::densePcm(),
               quorvel::songs::seekBeyond(), quorvel::songs::dacPan(), quorvel::songs::fmAlgorithms(),
               quorvel::songs::fmSong(), quorvel::songs::fmPatches(), quorvel::songs::fmWithMelody(), quorvel::songs::fmFullSong(), quorvel::songs::denseFm(),
+              quorvel::songs::fmPad(), quorvel::songs::mixBalance(), quorvel::songs::fmLevels(1), quorvel::songs::fmLevels(2),
               quorvel::songs::timedSong("mix-1", quorvel::songs::drumSound(6000, 200, 11025), 5, 60.5,
                                         quorvel::songs::RandomMix(1, 6000)).song,
               quorvel::songs::timedSong("driver-1", quorvel::songs::drumSound(6000, 200, 11025), 5, 60.5,
