@@ -527,9 +527,10 @@ inline Song fmWithMelody()
 
 // A minute of what a dense Mega Drive log does: every frame (735 samples) all six
 // channels' instruments written again and their frequencies set (180 FM writes), an
-// 11 kHz 0x8n stream from the data bank through the frame, and a key-on on channel 1
-// every second, quiet and loud in turn, to time the player by. `writes` FM writes a
-// frame in all (180 or more).
+// 11 kHz 0x8n stream from the data bank through the frame, a key-on on channel 1
+// every second, quiet and loud in turn, to time the player by, and channels 2-5
+// holding chords of four carriers each (the most envelopes the player moves on in a
+// tick). `writes` FM writes a frame in all (180 or more).
 inline Song denseFm(unsigned writes = 180)
 {
     VgmBuilder v = ymStart();
@@ -539,15 +540,19 @@ inline Song denseFm(unsigned writes = 180)
     voice.algorithm = 4;
     voice.level[0] = 30, voice.level[1] = 8, voice.level[2] = 34, voice.level[3] = 8;
     voice.decay = 0, voice.sustain = 0, voice.decay2 = 0;
+    FmVoice organ; // channels 2-5: four carriers each, every one with its own envelope
+    organ.algorithm = 7;
+    organ.level[0] = 20, organ.level[1] = 24, organ.level[2] = 28, organ.level[3] = 22;
+    organ.multiple[1] = 2, organ.multiple[2] = 3, organ.multiple[3] = 4;
     v.loopHere(); // two seconds, played thirty times
     for (int second = 0; second < 2; ++second) {
         voice.level[1] = voice.level[3] = second == 0 ? 30 : 8; // quiet, then loud
-        fmKey(v, 0, false);
+        for (unsigned c = 0; c < 5; ++c) fmKey(v, c, false);
         v.commands({0xE0, 0, 0, 0, 0});
         for (int frame = 0; frame < 60; ++frame) {
             unsigned written = 0;
             for (unsigned c = 0; c < 6; ++c) {
-                fmInstrument(v, c, voice); // 30 writes
+                fmInstrument(v, c, c >= 1 && c <= 4 ? organ : voice); // 30 writes
                 written += 30;
             }
             for (unsigned extra = written; extra < writes; ++extra) fmWrite(v, extra % 6, 0x40, voice.level[0]);
@@ -555,6 +560,7 @@ inline Song denseFm(unsigned writes = 180)
                 const auto [fnum, block] = fmPitch(second == 0 ? 440.0 : 330.0);
                 fmFrequency(v, 0, fnum, block);
                 fmKey(v, 0, true);
+                for (unsigned c = 1; c < 5; ++c) fmNote(v, c, 48 + 4 * static_cast<int>(c) + second);
             }
             for (int n = 0; n < 735 / 4; ++n) v.commands({0x84});
             v.wait(735 - 735 / 4 * 4);
