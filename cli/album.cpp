@@ -23,9 +23,9 @@ struct Song {
     TrackInfo info;
 };
 
-// Converts one input as quorvel -raw would (with -fit, fitted), printing the same
-// lines; false after an error line.
-bool convertSong(Song& song, ConversionFlags flags, const char* glyph, std::FILE* console)
+// Converts one input as quorvel -raw would (with -fit, fitted as far as `step` says),
+// printing the same lines; false after an error line.
+bool convertSong(Song& song, ConversionFlags flags, FitStep step, const char* glyph, std::FILE* console)
 {
     ConversionJob job;
     job.inputPath = song.path;
@@ -36,7 +36,7 @@ bool convertSong(Song& song, ConversionFlags flags, const char* glyph, std::FILE
         loadInputImage(job);
         song.info = readTrackInfo(job.inputImage);
         if ((flags & kFlagFit) != 0) {
-            convertFitted(job);
+            convertFitted(job, step);
         } else {
             convertImage(job);
         }
@@ -79,7 +79,7 @@ int runAlbum(int argc, char** argv, std::FILE* console)
     if (help || paths.size() < 2) {
         std::fputs("Usage: quorvel-album <output> <input>...\n", console);
         if (!help) return kExitUsage;
-        printOptions({"-fit      repack each song beyond the 31 banks a HuC6280 maps so that it fits",
+        printOptions({"-fit      repack the songs so that the album fits in the 31 banks a HuC6280 maps",
                       "-version  print the program's name and version (also --version)",
                       "-h        print this help (also -help, -?)"},
                      console);
@@ -87,22 +87,41 @@ int runAlbum(int argc, char** argv, std::FILE* console)
     }
     const char* glyph = progressGlyph(console);
 
+    // With -fit, an album beyond the banks is converted again with every song's PCM
+    // writes as DAC streams, then with its writes that change nothing dropped too.
     std::vector<Song> songs;
     bool skipped = false;
-    for (std::size_t n = 1; n < paths.size(); ++n) {
-        Song song{paths[n], Bytes(), TrackInfo()};
-        if (convertSong(song, flags, glyph, console)) {
-            songs.push_back(std::move(song));
-        } else {
-            skipped = true;
+    std::size_t banks = 0;
+    for (FitStep step : {FitStep::asNeeded, FitStep::streams, FitStep::streamsAndWrites}) {
+        if (step != FitStep::asNeeded) {
+            std::fputs(formatMessage("Fitting the album: %zu banks of 32 KiB, over the %zu a HuC6280 can map; %s\n",
+                                     banks, kAlbumMaxBanks,
+                                     step == FitStep::streams
+                                         ? "every song's PCM writes as DAC streams"
+                                         : "every song's PCM writes as DAC streams and its writes that change nothing dropped")
+                           .c_str(),
+                       console);
         }
+        songs.clear();
+        skipped = false;
+        for (std::size_t n = 1; n < paths.size(); ++n) {
+            Song song{paths[n], Bytes(), TrackInfo()};
+            if (convertSong(song, flags, step, glyph, console)) {
+                songs.push_back(std::move(song));
+            } else {
+                skipped = true;
+            }
+        }
+        banks = 0;
+        for (const Song& song : songs) banks += song.image.size() / kBankSize;
+        if (banks <= kAlbumMaxBanks || (flags & kFlagFit) == 0) break;
     }
     if (songs.empty()) {
         std::fputs("Error: no input could be converted; nothing was written\n", console);
         return 1;
     }
 
-    std::size_t banks = 0;
+    banks = 0;
     std::string tooLarge;
     for (const Song& song : songs) {
         banks += song.image.size() / kBankSize;

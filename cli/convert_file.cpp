@@ -59,44 +59,70 @@ std::string convertQuietly(ConversionJob& job)
 
 } // namespace
 
-void convertFitted(ConversionJob& job)
+void convertFitted(ConversionJob& job, FitStep step)
 {
     Bytes original = job.inputImage; // compaction works on the input in place
     const std::string printed = convertQuietly(job);
-    if (job.imageSize <= kPlayableImageSize) {
+    if (step == FitStep::asNeeded && job.imageSize <= kPlayableImageSize) {
         std::fwrite(printed.data(), 1, printed.size(), job.console);
         return;
     }
     const auto size = static_cast<std::uint32_t>(job.imageSize);
+    const auto again = [&job](Bytes image) {
+        ConversionJob next;
+        next.inputPath = job.inputPath;
+        next.outputPath = job.outputPath;
+        next.flags = job.flags;
+        next.console = job.console;
+        next.glyph = job.glyph;
+        next.inputLength = static_cast<std::uint32_t>(image.size());
+        next.inputImage = std::move(image);
+        return next;
+    };
+
     FitReport report;
     Bytes fitted = fitPcmRuns(original, report);
     original = Bytes();
-    if (report.runs == 0) {
-        throw ConversionError(formatMessage(
-            "Error: %s is %u bytes over the %u bytes a HuC6280 player maps, and has no runs of PCM writes to repack\n",
-            job.inputPath.c_str(), size - kPlayableImageSize, kPlayableImageSize));
+    ConversionJob refit = again(fitted);
+    std::string refitted = convertQuietly(refit);
+    std::uint64_t dropped = 0;
+    if (refit.imageSize > kPlayableImageSize || step == FitStep::streamsAndWrites) {
+        Bytes fewer = dropUnchangedWrites(fitted, dropped);
+        if (dropped > 0) {
+            refit = again(std::move(fewer));
+            refitted = convertQuietly(refit);
+        }
     }
-
-    ConversionJob again;
-    again.inputPath = job.inputPath;
-    again.outputPath = job.outputPath;
-    again.flags = job.flags;
-    again.console = job.console;
-    again.glyph = job.glyph;
-    again.playlist = std::move(job.playlist);
-    again.inputLength = static_cast<std::uint32_t>(fitted.size());
-    again.inputImage = std::move(fitted);
-    const std::string refitted = convertQuietly(again);
-    if (again.imageSize > kPlayableImageSize) {
+    fitted = Bytes();
+    if (refit.imageSize > kPlayableImageSize) {
+        const auto over = static_cast<std::uint32_t>(refit.imageSize - kPlayableImageSize);
+        if (report.runs == 0 && dropped == 0) {
+            throw ConversionError(formatMessage("Error: %s is %u bytes over the %u bytes a HuC6280 player maps, and has "
+                                                "no runs of PCM writes to repack\n",
+                                                job.inputPath.c_str(), over, kPlayableImageSize));
+        }
         throw ConversionError(formatMessage(
-            "Error: %s is %u bytes over the %u bytes a HuC6280 player maps, even with its PCM writes as DAC streams\n",
-            job.inputPath.c_str(), static_cast<std::uint32_t>(again.imageSize - kPlayableImageSize),
-            kPlayableImageSize));
+            "Error: %s is %u bytes over the %u bytes a HuC6280 player maps, even with %s\n", job.inputPath.c_str(),
+            over, kPlayableImageSize,
+            report.runs == 0   ? "its writes that change nothing dropped"
+            : dropped == 0     ? "its PCM writes as DAC streams"
+                               : "its PCM writes as DAC streams and its writes that change nothing dropped"));
     }
-    std::fprintf(job.console, "Fitting %s: %u bytes; its %llu PCM writes play as %u DAC streams\n",
-                 job.inputPath.c_str(), size, static_cast<unsigned long long>(report.samples), report.runs);
+    if (report.runs > 0 || dropped > 0) {
+        std::string line = formatMessage("Fitting %s: %u bytes", job.inputPath.c_str(), size);
+        if (report.runs > 0) {
+            line += formatMessage("; its %llu PCM writes play as %u DAC streams",
+                                  static_cast<unsigned long long>(report.samples), report.runs);
+        }
+        if (dropped > 0) {
+            line += formatMessage("; %llu writes that change nothing dropped", static_cast<unsigned long long>(dropped));
+        }
+        line += "\n";
+        std::fputs(line.c_str(), job.console);
+    }
     std::fwrite(refitted.data(), 1, refitted.size(), job.console);
-    job = std::move(again);
+    refit.playlist = std::move(job.playlist);
+    job = std::move(refit);
 }
 
 int convertFile(const std::string& inputPath, const std::string& outputPath,

@@ -3,6 +3,7 @@
 #include "convert/fit.h"
 
 #include <algorithm>
+#include <array>
 #include <unordered_map>
 #include <vector>
 
@@ -372,6 +373,114 @@ Bytes fitPcmRuns(const Bytes& vgm, FitReport& report)
         report.samples += r.count;
     }
     report.blockBytes = shift;
+    return out;
+}
+
+namespace {
+
+// What the chips' registers hold as far as a walk through the song knows: a YM2612
+// register per port, the SN76489's eight registers and its latch. -1 is unknown.
+class ChipState {
+public:
+    ChipState() { forget(); }
+    void forget()
+    {
+        ym_.fill(-1);
+        snLow_.fill(-1);
+        snHigh_.fill(-1);
+        latch_ = -1;
+    }
+    // True when the write changes nothing and may go. Records it either way.
+    bool ymUnchanged(unsigned port, std::uint8_t reg, std::uint8_t value)
+    {
+        int& held = ym_[port * 256 + reg];
+        const bool same = held == value && !ymAlwaysKept(port, reg);
+        held = value;
+        return same;
+    }
+    bool snUnchanged(std::uint8_t byte)
+    {
+        const bool latchByte = (byte & 0x80) != 0;
+        const int reg = latchByte ? (byte >> 4) & 0x07 : latch_;
+        if (reg < 0) return false; // a data byte before any latch
+        // A tone register's data byte sets its high six bits; every other byte sets
+        // four low bits.
+        const bool high = !latchByte && reg % 2 == 0 && reg != kSnNoise;
+        int& part = high ? snHigh_[static_cast<std::size_t>(reg)] : snLow_[static_cast<std::size_t>(reg)];
+        const int bits = high ? (byte & 0x3F) : (byte & 0x0F);
+        const bool same = reg == latch_ && part == bits && reg != kSnNoise && !snStreamed_;
+        part = bits;
+        latch_ = reg;
+        return same;
+    }
+    void keepYm(unsigned port, std::uint8_t reg) { streamed_[port * 256 + reg] = true; }
+    void keepSn() { snStreamed_ = true; }
+
+private:
+    static constexpr int kSnNoise = 6; // channel 3's first register: the noise control
+    bool ymAlwaysKept(unsigned port, std::uint8_t reg) const
+    {
+        if (streamed_[port * 256 + reg]) return true;
+        if (port == 0 && (reg == 0x28 || reg == 0x2A || reg == 0x2B)) return true;
+        return reg >= 0xA0 && reg <= 0xAF;
+    }
+    std::array<int, 512> ym_{};
+    std::array<bool, 512> streamed_{};
+    std::array<int, 8> snLow_{};
+    std::array<int, 8> snHigh_{};
+    int latch_ = -1;
+    bool snStreamed_ = false;
+};
+
+} // namespace
+
+Bytes dropUnchangedWrites(const Bytes& vgm, std::uint64_t& dropped)
+{
+    dropped = 0;
+    if (vgm.size() < kMinHeaderSize) return vgm;
+    const std::uint32_t headerSize = computeHeaderSize(vgm);
+    if (headerSize > vgm.size()) return vgm;
+    const std::size_t loopTarget = getLe32(vgm, kLoopOffsetField) == 0
+                                       ? 0
+                                       : std::size_t{getLe32(vgm, kLoopOffsetField)} + kLoopOffsetField;
+    const OperandTable& operands = operandTable(getLe32(vgm, kVersionOffset) < kTwoByteReservedVersion);
+
+    // Registers a DAC stream writes are the stream's: their writes all stay.
+    ChipState state;
+    walkCommands(vgm, headerSize, operands, [&](std::size_t at, std::size_t) {
+        const std::uint8_t* c = vgm.data() + at;
+        if (c[0] != 0x90) return;
+        if (c[2] == 0x00) state.keepSn();
+        if (c[2] == 0x02) state.keepYm(c[3] & 1u, c[4]);
+    });
+
+    Bytes out;
+    out.reserve(vgm.size());
+    appendBytes(out, vgm.data(), headerSize);
+    std::size_t loopOut = 0;
+    const std::size_t end = walkCommands(vgm, headerSize, operands, [&](std::size_t at, std::size_t length) {
+        const std::uint8_t* c = vgm.data() + at;
+        if (at == loopTarget) {
+            loopOut = out.size();
+            state.forget();
+        }
+        const bool unchanged = (c[0] == 0x52 || c[0] == 0x53) ? state.ymUnchanged(c[0] - 0x52u, c[1], c[2])
+                               : c[0] == 0x50                 ? state.snUnchanged(c[1])
+                                                              : false;
+        if (unchanged) {
+            ++dropped;
+        } else {
+            appendBytes(out, c, length);
+        }
+    });
+    if (dropped == 0) return vgm;
+
+    const std::uint32_t tailShift = static_cast<std::uint32_t>(end - out.size());
+    appendBytes(out, vgm.data() + end, vgm.size() - end);
+    setLe32(out, kEofOffsetField, static_cast<std::uint32_t>(out.size() - kEofOffsetField));
+    const std::uint32_t gd3 = getLe32(vgm, kGd3OffsetField);
+    if (gd3 != 0) setLe32(out, kGd3OffsetField, gd3 - tailShift);
+    if (loopOut != 0) setLe32(out, kLoopOffsetField, static_cast<std::uint32_t>(loopOut - kLoopOffsetField));
     return out;
 }
 

@@ -25,4 +25,15 @@ struct FitReport {
 constexpr std::uint32_t kFitMinRun = 64;
 Bytes fitPcmRuns(const Bytes& vgm, FitReport& report);
 
+// The song without its YM2612 and SN76489 writes that change nothing: a register
+// written the value it holds. What is kept whatever its value: YM2612 key on/off
+// (0x28), the DAC and its switch (0x2A, 0x2B), the F-numbers (0xA0-0xAF, whose low
+// bytes bring the latched high bits into effect), the SN76489's noise register
+// (writing it restarts the noise), and any write to a register a DAC stream writes.
+// An SN76489 byte goes only when neither its register's value nor the latch changes.
+// What a register holds is unknown at the start and again at the loop point (the song
+// comes back there from its end). Time, the loop point and the tail are kept; `dropped`
+// counts the writes taken out.
+Bytes dropUnchangedWrites(const Bytes& vgm, std::uint64_t& dropped);
+
 } // namespace quorvel

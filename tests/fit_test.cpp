@@ -131,6 +131,114 @@ TEST(Fit, SongsWithStreamsOfTheirOwnAreLeftAsTheyAre)
     EXPECT_TRUE(report.streamsInUse);
 }
 
+// The chips as a song leaves them: every YM2612 register of both ports and the
+// SN76489's registers and latch (-1 until written), and the writes that act whatever
+// their value (key on/off, the DAC and its switch, the F-numbers, the SN76489's noise
+// register), each with its time. Played through the loop a second time.
+struct ChipReplay {
+    std::vector<std::pair<std::uint64_t, std::vector<int>>> states; // after each wait
+    std::vector<std::pair<std::uint64_t, Bytes>> acts;
+};
+
+ChipReplay replay(const Bytes& vgm)
+{
+    ChipReplay r;
+    std::vector<int> state(512 + 8 + 1, -1); // YM2612 ports, SN76489 registers, latch
+    const std::size_t loop = getLe32(vgm, 0x1C) + 0x1Cu;
+    const OperandTable& operands = operandTable(false);
+    std::uint64_t time = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (std::size_t i = pass == 0 ? computeHeaderSize(vgm) : loop; i < vgm.size();) {
+            const std::uint8_t* c = vgm.data() + i;
+            const Frame frame = frameCommand(vgm.data(), i + 1, vgm.size(), operands);
+            if (frame.status != FrameStatus::ok || c[0] == 0x66) break;
+            std::uint64_t wait = c[0] == 0x61 ? getLe16(c + 1) : c[0] == 0x62 ? 735 : c[0] == 0x63 ? 882 : 0;
+            if (isShortWait(c[0])) wait = shortWaitSamples(c[0]);
+            if (isPcmWait(c[0])) wait = c[0] & 0x0F, r.acts.emplace_back(time, Bytes(c, c + 1));
+            if (c[0] == 0x52 || c[0] == 0x53) {
+                state[static_cast<std::size_t>((c[0] - 0x52) * 256 + c[1])] = c[2];
+                const bool acts = (c[0] == 0x52 && (c[1] == 0x28 || c[1] == 0x2A || c[1] == 0x2B)) ||
+                                  (c[1] >= 0xA0 && c[1] <= 0xAF);
+                if (acts) r.acts.emplace_back(time, Bytes(c, c + 3));
+            }
+            if (c[0] == 0x50) {
+                int& latch = state[520];
+                if ((c[1] & 0x80) != 0) latch = (c[1] >> 4) & 0x07;
+                if (latch >= 0) {
+                    int& reg = state[512 + static_cast<std::size_t>(latch)];
+                    const bool tone = latch % 2 == 0 && latch != 6;
+                    const int held = reg < 0 ? 0 : reg;
+                    if ((c[1] & 0x80) != 0) reg = tone ? (held & 0x3F0) | (c[1] & 0x0F) : c[1] & 0x0F;
+                    else reg = tone ? (held & 0x0F) | ((c[1] & 0x3F) << 4) : c[1] & 0x0F;
+                    if (latch == 6) r.acts.emplace_back(time, Bytes(c, c + 2));
+                }
+            }
+            if (wait > 0) {
+                time += wait;
+                r.states.emplace_back(time, state);
+            }
+            i += 1 + frame.operands;
+        }
+    }
+    return r;
+}
+
+// Writes that change nothing dropped: what the chips hold at every moment, and every
+// write that acts whatever its value, as the song has them, on random streams of
+// YM2612 and SN76489 writes (a few registers, so that values repeat; latch and data
+// bytes; key-ons, F-numbers and their latch, DAC writes, noise) with waits and a loop,
+// played through the loop twice: the song comes back to its loop with what its end
+// left, not what its start did.
+TEST(DroppedWrites, EveryRegisterAsTheSongLeavesIt)
+{
+    std::uint64_t total = 0, kept = 0;
+    for (std::uint32_t seed = 1; seed <= 40; ++seed) {
+        std::uint32_t x = seed * 2654435761u;
+        const auto pick = [&x](std::uint32_t n) {
+            x = x * 1103515245u + 12345u;
+            return (x >> 16) % n;
+        };
+        VgmBuilder v(0x161, 0x100);
+        v.field(0x0C, 3579545).field(0x2C, 7670453);
+        static const std::uint8_t regs[] = {0x28, 0x2A, 0x2B, 0x30, 0x40, 0x44, 0x4C, 0x50, 0x80,
+                                            0xA0, 0xA1, 0xA4, 0xA5, 0xB0, 0xB4, 0x22, 0x27};
+        using songs::u8;
+        const unsigned commands = 200 + pick(400);
+        for (unsigned n = 0; n < commands; ++n) {
+            if (n == commands / 3) v.loopHere();
+            switch (pick(5)) {
+            case 0:
+            case 1:
+                v.commands({u8(0x52 + pick(2)), regs[pick(sizeof regs)], u8(pick(3) * 0x11)});
+                break;
+            case 2:
+                v.commands({0x50, u8(pick(2) ? 0x80 | pick(8) << 4 | pick(2) : pick(3))});
+                break;
+            case 3:
+                v.commands({u8(0x70 + pick(16))});
+                break;
+            default:
+                if (pick(3) == 0) v.wait(1 + pick(2000));
+                break;
+            }
+        }
+        const Bytes song = v.finish();
+        std::uint64_t dropped = 0;
+        const Bytes fewer = dropUnchangedWrites(song, dropped);
+        const ChipReplay want = replay(song), got = replay(fewer);
+        ASSERT_EQ(got.states.size(), want.states.size()) << "seed " << seed;
+        for (std::size_t k = 0; k < want.states.size(); ++k) {
+            ASSERT_EQ(got.states[k], want.states[k]) << "seed " << seed << ", the registers after wait " << k;
+        }
+        ASSERT_EQ(got.acts, want.acts) << "seed " << seed;
+        total += commands;
+        kept += commands - dropped;
+        EXPECT_EQ(getLe32(fewer, 0x04) + 4u, fewer.size()) << "seed " << seed;
+    }
+    std::cout << "dropped writes: " << total - kept << " of " << total << " commands\n";
+    EXPECT_GT(total - kept, total / 20); // the streams repeat values often
+}
+
 TEST(FitOption, FittingSongsConvertAsWithoutIt)
 {
     ScratchDir dir;
@@ -167,6 +275,23 @@ TEST(FitOption, SongBeyondThirtyOneBanksIsFittedOrRefused)
         << refused.out;
     EXPECT_EQ(refused.out.find("Converting"), std::string::npos) << refused.out;
     EXPECT_FALSE(std::ifstream(dir / "psg.hes").good());
+
+    // An FM log that writes every channel's instrument again each frame, 60 s of it:
+    // no PCM, but most of its writes change nothing (112 registers a frame, written a
+    // new value once a second: 112 x 59 x 60 go).
+    VgmBuilder fm(0x161, 0x100);
+    fm.field(0x2C, 7670453);
+    for (int frame = 0; frame < 60 * 60; ++frame) {
+        for (std::uint8_t reg = 0x30; reg < 0xA0; ++reg) fm.commands({0x52, reg, static_cast<std::uint8_t>(reg + frame / 60)});
+        fm.commands({0x52, 0x28, static_cast<std::uint8_t>(frame % 2 == 0 ? 0xF0 : 0x00), 0x62});
+    }
+    writeFile(dir / "fm.vgm", fm.finish());
+    const RunResult dropped = runQuorvel({"-fit", "fm.vgm", "fm.hes"}, dir.path());
+    EXPECT_EQ(dropped.status, 0) << dropped.out;
+    EXPECT_NE(dropped.out.find("Fitting fm.vgm: 1245184 bytes; 396480 writes that change nothing dropped\n"),
+              std::string::npos)
+        << dropped.out;
+    EXPECT_LE(readFile(dir / "fm.hes").size(), 0x4000u + 31 * 0x8000u);
 }
 
 } // namespace

@@ -9,7 +9,7 @@ namespace quorvel {
 
 std::vector<short> renderVoices(const std::string& path, double seconds,
                                 const std::function<bool(const std::string&)>& keep, std::string* warning,
-                                bool fullBass)
+                                bool fullBass, int track)
 {
     Music_Emu* emu = nullptr;
     if (gme_err_t err = gme_open_file(path.c_str(), &emu, kRenderRate)) {
@@ -27,7 +27,7 @@ std::vector<short> renderVoices(const std::string& path, double seconds,
     }
     gme_warning(emu); // clears what loading reported
     std::vector<short> samples(static_cast<std::size_t>(seconds * kRenderRate) * 2);
-    gme_err_t err = gme_start_track(emu, 0);
+    gme_err_t err = gme_start_track(emu, track);
     for (std::size_t done = 0; !err && done < samples.size();) {
         const std::size_t count = std::min<std::size_t>(samples.size() - done, 8192);
         err = gme_play(emu, static_cast<int>(count), samples.data() + done);

@@ -9,15 +9,15 @@ namespace quorvel {
 
 constexpr int kRenderRate = 44100;
 
-// Renders `seconds` of track 1, silence included, with the voices for which `keep`
-// is false muted (libgme's voice names: "Square 1-3", "Noise" or "PSG", "FM 1-6",
+// Renders `seconds` of track `track` + 1 (1 unless given), silence included, with the
+// voices for which `keep` is false muted (libgme's voice names: "Square 1-3", "Noise" or "PSG", "FM 1-6",
 // "PCM" for VGM files; "Wave 1-4", "Multi 1-2" for HES). When `warning` is given it
 // receives libgme's warning after the render ("" when there is none). Throws
 // std::runtime_error with libgme's message. With `fullBass` the bass is not cut (libgme
 // cuts it from a few hundred Hz for HES files by default, which moves low drums).
 std::vector<short> renderVoices(const std::string& path, double seconds,
                                 const std::function<bool(const std::string&)>& keep,
-                                std::string* warning = nullptr, bool fullBass = false);
+                                std::string* warning = nullptr, bool fullBass = false, int track = 0);
 
 // Renders every voice, or with `psgOnly` only the SN76489's (for VGM files, whose FM
 // and PCM the HES player skips).
