@@ -1208,20 +1208,7 @@ op_envelope:
         beq @decay2
         cmp #RELEASE
         beq @release
-        lda fm_ks_ar,x          ; attack: down at its rate to 0, then the first decay
-        jsr fm_rate
-        sec
-        lda op_env_lo,x
-        sbc fm_attack_lo,y
-        sta op_env_lo,x
-        lda op_env_hi,x
-        sbc fm_attack_hi,y
-        sta op_env_hi,x
-        bcs @done
-        stz op_env_lo,x
-        stz op_env_hi,x
-        lda #DECAY1
-        sta op_state,x
+        jmp op_attack
 @done:  rts
 @decay1:
         lda fm_d1r,x
@@ -1263,4 +1250,62 @@ fm_decay:
         lda #$FF
         sta op_env_lo,x
         sta op_env_hi,x
+@done:  rts
+
+; Operator X's attack, one tick on: the chip's curve, a share of the attenuation off
+; each tick (fm_attack, by rate), its decay step at least; at 0 the first decay
+; begins. Keeps X.
+op_attack:
+        lda fm_ks_ar,x
+        jsr fm_rate
+        sty fm_work+3
+        lda fm_attack_lo,y
+        sta fm_work+1
+        lda fm_attack_hi,y
+        sta fm_work+2
+        and fm_work+1
+        inc a
+        beq @attacked           ; at once
+        lda op_env_hi,x         ; the share: attenuation x fm_attack / 65536, from the
+        sta fm_work             ; attenuation's high byte
+        stz fm_tmp+2
+        stz fm_tmp+3
+        ldy #8
+        lsr fm_work
+@mul:   bcc @shift
+        clc
+        lda fm_tmp+2
+        adc fm_work+1
+        sta fm_tmp+2
+        lda fm_tmp+3
+        adc fm_work+2
+        sta fm_tmp+3
+@shift: ror fm_tmp+3
+        ror fm_tmp+2
+        lsr fm_work
+        dey
+        bne @mul
+        ldy fm_work+3
+        lda fm_tmp+2            ; at least the decay step
+        cmp fm_decay_lo,y
+        lda fm_tmp+3
+        sbc fm_decay_hi,y
+        bcs @less
+        lda fm_decay_lo,y
+        sta fm_tmp+2
+        lda fm_decay_hi,y
+        sta fm_tmp+3
+@less:  sec
+        lda op_env_lo,x
+        sbc fm_tmp+2
+        sta op_env_lo,x
+        lda op_env_hi,x
+        sbc fm_tmp+3
+        sta op_env_hi,x
+        bcs @done
+@attacked:
+        stz op_env_lo,x
+        stz op_env_hi,x
+        lda #DECAY1
+        sta op_state,x
 @done:  rts

@@ -43,22 +43,17 @@ def decay_step(rate):
 
 
 def attack_step(rate):
-    """Attenuation a tick takes off in attack, in 1/64 steps: the chip's attack time
-    from silence, spread evenly."""
+    """The share of its attenuation a tick takes off in attack, x 65536 (0xFFFF: at
+    once): the chip takes (attenuation + 1) x increment / 16 at each envelope step, so
+    a tick keeps the product of (1 - increment / 16) over its steps."""
     if rate >= 62:
         return 0xFFFF
     row, shift = row_and_shift(rate)
     if sum(row) == 0:
         return 0
-    volume, cycle = 1023, 0
-    while volume > 0:
-        cycle += 1
-        if cycle % (1 << shift) == 0:
-            inc = row[(cycle >> shift) & 7]
-            volume += (~volume * inc) >> 4
-        if cycle > 50_000_000:
-            return 0
-    return min(0xFFFF, max(1, round(FULL * EG_PER_TICK / cycle)))
+    per_cycle = sum(math.log(1 - inc / 16) for inc in row) / 8 / (1 << shift)
+    kept = math.exp(per_cycle * EG_PER_TICK)
+    return min(0xFFFE, max(1, round(65536 * (1 - kept))))
 
 
 def pitch_table(odd):
@@ -144,7 +139,7 @@ def main():
     out += planes("fm_decay", [decay_step(r) for r in range(64)],
                   "Attenuation a tick adds in decay and release, by rate 0-63 (1/64 steps).")
     out += planes("fm_attack", [attack_step(r) for r in range(64)],
-                  "Attenuation a tick takes off in attack, by rate 0-63 (0xFFFF: at once).")
+                  "The share of its attenuation a tick takes off in attack, x 65536, by rate 0-63 (0xFFFF: at once).")
     out += bytes_table("fm_sounding", [sounding(a, m) for a in range(8) for m in range(16)],
                        "The operators that sound (register order) by algorithm x 16 + the audible ones.")
     out += bytes_table("fm_detune", [d for row in DETUNE for d in row],
