@@ -63,7 +63,7 @@ fm_op:    .res 6    ; the carrier followed: its row offset (8 x slot) plus the c
 fm_ratio: .res 6    ; the note's frequency over the F-number's, x 2 (1-30)
 fm_ops:   .res 6    ; the operators that sound (register order)
 fm_cycles: .res 6   ; the note's wave holds 2^fm_cycles periods (high notes: 1 or 2)
-fm_gain:  .res 6    ; PSG volume steps the wave is played up (down when negative)
+fm_gain:  .res 6    ; 0.375 dB units the wave is played up (down when negative)
 FM_STATE_SIZE = * - fm_state_start
 ym_dest0: .res 256   ; see high_rows
 ym_dest1: .res 256
@@ -641,30 +641,33 @@ fm_rate:
 @zero:  tay                     ; 0 or the rate
         rts
 
-; Channel X's volume: its carriers' sum (fm_envelope) in the PSG's 1.5 dB steps below
-; FM_FULL, plus the wave's gain. A channel silent after its attack goes back to the
+; Channel X's volume: FM_FULL less its carriers' sum (fm_envelope) plus the wave's gain,
+; in 0.375 dB units, then in the PSG's 1.5 dB steps. A channel silent after its attack goes back to the
 ; SN76489 or the DAC; otherwise its period (when new), balance and volume are written.
 fm_output:
         add_credit #<(FM_VOICE_CYCLES * 77), #>(FM_VOICE_CYCLES * 77)
-        lda fm_att              ; in 1.5 dB steps, rounded
-        clc
-        adc #2
-        bcs @silent
-        lsr a
-        lsr a
-        sta fm_tmp
-        lda #FM_FULL + SUM_ROOM / 4
+        lda #FM_FULL * 4 + SUM_ROOM + 2 ; in 0.375 dB units, rounded to the PSG's steps
         sec
-        sbc fm_tmp
-        beq @silent
+        sbc fm_att
         bcc @silent
-        clc                     ; and the wave's gain
-        adc fm_gain,x
+        cmp #4
+        bcc @silent             ; under one volume step
+        sta fm_tmp
+        lda fm_gain,x           ; and the wave's gain (signed)
+        bmi @down
+        clc
+        adc fm_tmp
+        bcs @loud
+        bra @steps
+@down:  clc
+        adc fm_tmp
+        bcc @faint              ; below 0
+@steps: lsr a
+        lsr a
         beq @faint
-        bmi @faint
         cmp #32
         bcc @write
-        lda #31
+@loud:  lda #31
         bra @write
 @faint: lda #1
         bra @write

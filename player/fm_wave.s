@@ -32,9 +32,9 @@ times_ten: .byte 0, 10, 20, 30, 40, 50
 fm_times_32: .byte 0, 32, 64, 96, 128, 160
 cycle_steps: .byte 1, 2, 4
 ; The eighths that fill 5 bits with a peak of 32-63 (floor(508 / peak), 8-15), and
-; the 1.5 dB steps each adds to the wave (20 log10(m / 8) / 1.5, rounded).
+; the 0.375 dB units each adds to the wave (20 log10(m / 8) / 0.375, rounded).
 fill_eighths: .byte 15, 15, 14, 14, 14, 13, 13, 13, 12, 12, 12, 11, 11, 11, 11, 10, 10, 10, 10, 9, 9, 9, 9, 9, 9, 8, 8, 8, 8, 8, 8, 8
-fill_steps: .byte 0, 1, 1, 2, 2, 3, 3, 4
+fill_steps: .byte 0, 3, 5, 7, 9, 11, 13, 15
 ; The parts of the work, by shape_part - 1.
 shape_parts: .word shape_feedback, shape_steps, shape_halves, shape_add_sine
              .word shape_peak, shape_out, shape_gains
@@ -94,7 +94,7 @@ sh_end:   .res 1                        ; where a slice stops
 sh_diff:  .res 3                        ; the wave's halves' difference and size
 sh_size:  .res 3
 sh_whole: .res 1                        ; the whole wave's loudness step
-sh_bonus: .res 1                        ; what its carriers' sum adds, 1.5 dB steps
+sh_bonus: .res 1                        ; what its carriers' sum adds, 0.375 dB units
 wave_out: .res 32                       ; a wave as it is written to the PSG
 sh_m:     .res 1                        ; 8 x the eighths the halved sum is played at
 sh_sq_hi: .res 1                        ; a sum of squares' high byte
@@ -682,8 +682,8 @@ shape_out:
 @done:  rts
 
 ; Part 7, four slices: the whole wave's loudness and what its carriers' sum adds at
-; their levels, then the channel's gains for 1, 2 and 4 cycles (fm_gains), in 1.5 dB
-; steps: 6 dB a halving the carriers' sum took beyond one full carrier's (the wave
+; their levels, then the channel's gains for 1, 2 and 4 cycles (fm_gains), in 0.375 dB
+; units: 6 dB a halving the carriers' sum took beyond one full carrier's (the wave
 ; keeps the sum's swing but for those halvings), less what the sum adds (the volume
 ; has it from the carriers' own levels), and what reading every second or fourth step
 ; takes out of the wave's loudness (sums of squares against the whole wave's), so that
@@ -714,8 +714,6 @@ shape_gains:
         lda #SUM_ROOM
         sec
         sbc fm_att
-        lsr a
-        lsr a
         sta sh_bonus
         ldx sh_chan
         ldy #0                  ; the whole wave
@@ -726,14 +724,18 @@ shape_gains:
 @gain:  dec a                   ; cycles 0-2
         tay
         jsr wave_loudness
-        sec
+        sec                     ; 0.375 dB units: 4 a loudness step
         sbc sh_whole
+        asl a
+        asl a
         sec
         sbc sh_bonus
         sta fm_tmp+3
         lda fm_wave_shift,x     ; 6 dB a halving beyond one full carrier's 4, less
         sec                     ; what the eighths add
         sbc #4
+        asl a
+        asl a
         asl a
         asl a
         clc
