@@ -292,9 +292,7 @@ vck:    cmp #$30                ; VCK, which master mode does without: kept, pas
         bcc fetch
         jsr next_page
         bra fetch
-wait:   tay                     ; 0x7n, while under the quota
-        lda short_waits,y
-        beq out
+wait:   short_wait out          ; 0x7n, while under the quota
         clc
         adc wtotal
         sta wtotal
@@ -450,9 +448,7 @@ ad_drop:
 ; run took waits less than its quota, set when the run is to end (and for any other
 ; command, left in the stream).
 ad_wait:
-        tay
-        lda short_waits,y
-        beq @other
+        short_wait @other
         clc
         adc wtotal
         sta wtotal

@@ -437,6 +437,15 @@ load_wave:
 
 ; Waits Y samples, fewer than 256: the next command is due Y x 12500 units later.
 ; A DAC stream's due time keeps its distance from now.
+; A = the samples of short wait command A (0x7n: n + 1); to `other` for any other
+; command (A then holds the command with bits 4-6 flipped).
+.macro short_wait other
+        eor #$70
+        cmp #$10
+        bcs other
+        inc a
+.endmacro
+
 .macro wait_samples
         lda st_on
         beq :+

@@ -1177,8 +1177,6 @@ att_add:
 @keep:  sta fm_att
 @done:  rts
 
-.segment "CODE"
-
 ; Operator X's envelope (X = 8 x slot + channel fm_ch), one tick on. Rates are the
 ; chip's: 2 x the register's rate plus the key scale, 0 for a rate of 0; the release
 ; rate r counts as 2r + 1. Keeps X.
@@ -1254,6 +1252,8 @@ fm_decay:
         sta op_env_lo,x
         sta op_env_hi,x
 @done:  rts
+
+.segment "CODE"
 
 ; Operator X's attack, one tick on: the chip's curve, a share of the attenuation off
 ; each tick (fm_attack, by rate), its decay step at least; at 0 the first decay

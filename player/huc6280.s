@@ -3,17 +3,6 @@
 ; LFO exactly as the game left them. Other registers, a second chip's (bit 7) among
 ; them, are skipped. Periods are rescaled when the log's clock is not 3579545 Hz.
 
-.segment "TABLES"
-; The samples of each short wait command (0x7n), 0 for the other commands.
-short_waits:
-        .repeat 256, C
-        .if C >= $70 && C <= $7F
-            .byte C - $6F
-        .else
-            .byte 0
-        .endif
-        .endrepeat
-
 .segment "CODE"
 
 ; Writes that follow one another with no wait between them (a waveform upload, a
@@ -73,10 +62,7 @@ huc_write:
         bne @write
         jsr next_page
         bra @write
-@wait:  tay                     ; 0x7n: n + 1 samples
-        ldx short_waits,y
-        beq @done
-        txa
+@wait:  short_wait @done        ; 0x7n: n + 1 samples
         tay
         inc ptr
         bne @wait_y
