@@ -843,7 +843,7 @@ load_fm_wave:
         lda #$40                ; off, DDA: the waveform index restarts; the channel
         sta PSG_CONTROL         ; is off for the block move alone (about 30 us)
         stz PSG_CONTROL
-        tia wave_out, PSG_WAVE, 32
+        tin wave_out, PSG_WAVE, 32
         rts
 
 ; A = the loudness step of FM channel X's wave read every 2^Y steps (n where its sum
