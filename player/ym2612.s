@@ -647,9 +647,9 @@ pcm_find:
 ; and tmp.
 pcm_block:
         ldx blocks
+        beq @new                ; the first block
         cpx #MAX_BLOCKS
         bcs @done
-        beq @new                ; the first block
         dex                     ; only blocks past the last one found are new
         lda pos+2
         cmp blk_image+2*MAX_BLOCKS,x
