@@ -239,10 +239,13 @@ run_pcm:                        ; 0x8n: its byte passed over while under the quo
         jsr next_page
         bra run_next
 
-run_short:                      ; 0x7n: n + 1 samples, taken whole
+run_short:                      ; 0x7n: n + 1 samples, taken whole while the total
+        lda wtotal              ; has room for them (a long run of them wrapped it)
+        cmp #256 - 16
+        bcs run_play
         tya
         and #$0F
-        sec
+        sec                     ; one more
         adc wtotal
         sta wtotal
         inc ptr
