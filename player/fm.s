@@ -3,11 +3,11 @@
 ;
 ; A write only records what it sets (cheap enough to take inside runs of commands);
 ; the work is done by fm_tick, every 16 steps of the timer's counter (2.29 ms): a
-; key-on is weighed (fm_voice: which operators sound, the carrier the channel follows,
-; the note's ratio to the F-number; fm_wave.s works out the patch's wave) and takes a
-; PSG channel (fm_take); the followed carrier's envelope moves on (attack, first decay
-; to the sustain level, second decay, release), its total level and the envelope give
-; the volume, and new F-numbers give the period. The SN76489 and the DAC have a
+; key-on is weighed (fm_voice: which operators sound, the loudest carrier, the note's
+; ratio to the F-number; fm_wave.s works out the patch's wave) and takes a PSG channel
+; (fm_take); each sounding carrier's envelope moves on (attack, first decay to its
+; sustain level, second decay, release), their total levels and envelopes summed
+; give the volume, and new F-numbers give the period. The SN76489 and the DAC have a
 ; channel back while FM leaves it silent (channel 6's is the DAC's while the DAC is
 ; on, as on the chip). A channel the HuC6280 log has taken is left to the log.
 
@@ -59,7 +59,7 @@ fm_wave:  .res 6    ; by PSG channel: 0x80 + 16 x cycles + the FM channel whose 
 fm_psg:   .res 6    ; the PSG channel each FM channel plays on, 0xFF when none
 psg_fm:   .res 6    ; by PSG channel: the FM channel on it, 0xFF when none
 fm_vol:   .res 6    ; the PSG volume each FM channel last played at (0-31)
-fm_op:    .res 6    ; the carrier followed: its row offset (8 x slot) plus the channel
+fm_op:    .res 6    ; the loudest carrier at the key-on: its row offset (8 x slot) plus the channel
 fm_ratio: .res 6    ; the note's frequency over the F-number's, x 2 (1-30)
 fm_ops:   .res 6    ; the operators that sound (register order)
 fm_cycles: .res 6   ; the note's wave holds 2^fm_cycles periods (high notes: 1 or 2)
@@ -269,8 +269,8 @@ FM_RESTORE_CYCLES = 800                 ; a channel given back
 ; counts when it is keyed and attacks, a carrier when it is within CARRIER_SPAN
 ; levels of the loudest carrier (below CARRIER_QUIET), a modulator when its level
 ; (total level, plus its sustain level once it decays) is below MOD_AUDIBLE; a
-; modulator sounds when it feeds an operator that does (fm_sounding). The channel
-; follows the loudest carrier's level and envelope; the note is the F-number's
+; modulator sounds when it feeds an operator that does (fm_sounding). The loudest
+; carrier is kept (fm_op, for a channel's first loudness); the note is the F-number's
 ; frequency times the greatest common divisor of the sounding operators' multiples
 ; (0 a half); the patch's wave is worked out when it is new (fm_shape). Carry set
 ; when no carrier sounds.
