@@ -264,8 +264,8 @@ FM_TAKE_CYCLES = 550                    ; a channel taken, its wave written
 FM_PLACE_CYCLES = 400                   ; a PSG channel looked for
 FM_RESTORE_CYCLES = 800                 ; a channel given back
 
-; Channel X's note at its key-on: which operators sound, which carrier the channel
-; follows, the note's frequency ratio and how deep its modulation is. An operator
+; Channel X's note at its key-on: which operators sound, its loudest carrier, the
+; note's frequency ratio and how deep its modulation is. An operator
 ; counts when it is keyed and attacks, a carrier when it is within CARRIER_SPAN
 ; levels of the loudest carrier (below CARRIER_QUIET), a modulator when its level
 ; (total level, plus its sustain level once it decays) is below MOD_AUDIBLE; a
