@@ -90,6 +90,7 @@ int runAlbum(int argc, char** argv, std::FILE* console)
     // With -fit, an album beyond the banks is converted again with every song's PCM
     // writes as DAC streams, then with its writes that change nothing dropped too.
     std::vector<Song> songs;
+    std::vector<bool> failed(paths.size(), false);
     bool skipped = false;
     std::size_t banks = 0;
     for (FitStep step : {FitStep::asNeeded, FitStep::streams, FitStep::streamsAndWrites}) {
@@ -103,12 +104,13 @@ int runAlbum(int argc, char** argv, std::FILE* console)
                        console);
         }
         songs.clear();
-        skipped = false;
         for (std::size_t n = 1; n < paths.size(); ++n) {
+            if (failed[n]) continue; // said once
             Song song{paths[n], Bytes(), TrackInfo()};
             if (convertSong(song, flags, step, glyph, console)) {
                 songs.push_back(std::move(song));
             } else {
+                failed[n] = true;
                 skipped = true;
             }
         }

@@ -103,11 +103,14 @@ TEST(FitAlbum, TwentySongsBeyondTheBanksFit)
         names.push_back(name);
     }
     EXPECT_EQ(runAlbum(args, dir.path()).status, 1);
+    writeFile(dir / "bad.vgm", Bytes{'n', 'o', 't', ' ', 'a', ' ', 's', 'o', 'n', 'g'});
     args[0] = "fitted.hes";
+    args.push_back("bad.vgm"); // left out, and said so once however often the album is converted
     args.push_back("-fit");
     const RunResult fitted = runAlbum(args, dir.path());
-    ASSERT_EQ(fitted.status, 0) << fitted.out;
+    ASSERT_EQ(fitted.status, 3) << fitted.out;
     EXPECT_NE(fitted.out.find("Fitting the album: "), std::string::npos) << fitted.out;
+    EXPECT_EQ(fitted.out.find("Error"), fitted.out.rfind("Error")) << fitted.out;
     const std::size_t size = readFile(dir / "fitted.hes").size();
     EXPECT_LE(size, 0x4000u + 31 * 0x8000u);
     std::cout << "fit-album: 20 songs; " << size << " bytes of HES with -fit\n";
