@@ -210,16 +210,37 @@ void appendLe32(Bytes& out, std::uint32_t value)
 
 } // namespace
 
+namespace {
+
+// Where a song's commands start, where its loop comes back to (0: none) and how its
+// commands are framed; false when the header does not fit in the image.
+struct SongFrame {
+    std::uint32_t headerSize = 0;
+    std::size_t loopTarget = 0;
+    const OperandTable* operands = nullptr;
+};
+
+bool songFrame(const Bytes& vgm, SongFrame& frame)
+{
+    if (vgm.size() < kMinHeaderSize) return false;
+    frame.headerSize = computeHeaderSize(vgm);
+    if (frame.headerSize > vgm.size()) return false;
+    const std::uint32_t loop = getLe32(vgm, kLoopOffsetField);
+    frame.loopTarget = loop == 0 ? 0 : std::size_t{loop} + kLoopOffsetField;
+    frame.operands = &operandTable(getLe32(vgm, kVersionOffset) < kTwoByteReservedVersion);
+    return true;
+}
+
+} // namespace
+
 Bytes fitPcmRuns(const Bytes& vgm, FitReport& report)
 {
     report = FitReport{};
-    if (vgm.size() < kMinHeaderSize) return vgm;
-    const std::uint32_t headerSize = computeHeaderSize(vgm);
-    if (headerSize > vgm.size()) return vgm;
-    const std::size_t loopTarget = getLe32(vgm, kLoopOffsetField) == 0
-                                       ? 0
-                                       : std::size_t{getLe32(vgm, kLoopOffsetField)} + kLoopOffsetField;
-    const OperandTable& operands = operandTable(getLe32(vgm, kVersionOffset) < kTwoByteReservedVersion);
+    SongFrame frame;
+    if (!songFrame(vgm, frame)) return vgm;
+    const std::uint32_t headerSize = frame.headerSize;
+    const std::size_t loopTarget = frame.loopTarget;
+    const OperandTable& operands = *frame.operands;
 
     // The runs: PCM writes of one kind, with any other commands between them but a
     // seek (for 0x8n) or a data block; a run ends at the other kind and at the loop.
@@ -437,13 +458,11 @@ private:
 Bytes dropUnchangedWrites(const Bytes& vgm, std::uint64_t& dropped)
 {
     dropped = 0;
-    if (vgm.size() < kMinHeaderSize) return vgm;
-    const std::uint32_t headerSize = computeHeaderSize(vgm);
-    if (headerSize > vgm.size()) return vgm;
-    const std::size_t loopTarget = getLe32(vgm, kLoopOffsetField) == 0
-                                       ? 0
-                                       : std::size_t{getLe32(vgm, kLoopOffsetField)} + kLoopOffsetField;
-    const OperandTable& operands = operandTable(getLe32(vgm, kVersionOffset) < kTwoByteReservedVersion);
+    SongFrame frame;
+    if (!songFrame(vgm, frame)) return vgm;
+    const std::uint32_t headerSize = frame.headerSize;
+    const std::size_t loopTarget = frame.loopTarget;
+    const OperandTable& operands = *frame.operands;
 
     // Registers a DAC stream writes are the stream's: their writes all stay.
     ChipState state;

@@ -412,6 +412,25 @@ inline Bytes kickThenSnare(VgmBuilder& v)
     return kick;
 }
 
+// A lead (algorithm 4, two loud carriers) and a bass (algorithm 0, feedback 4) for the
+// whole songs.
+inline FmVoice leadVoice()
+{
+    FmVoice lead;
+    lead.algorithm = 4;
+    lead.level[0] = 32, lead.level[1] = 6, lead.level[2] = 36, lead.level[3] = 6;
+    return lead;
+}
+
+inline FmVoice bassVoice()
+{
+    FmVoice bass;
+    bass.algorithm = 0, bass.feedback = 4;
+    bass.level[0] = 30, bass.level[1] = 34, bass.level[2] = 32, bass.level[3] = 2;
+    bass.decay = 10, bass.sustain = 5, bass.release = 8;
+    return bass;
+}
+
 // A whole song: a lead, two pad voices, a bass, an arpeggio and a counter-melody on the
 // six FM channels, the last until the DAC takes over at 4 s with drums from the data
 // bank, and the SN76489 with a melody and hi-hats, 8 s at 120 beats a minute.
@@ -419,17 +438,12 @@ inline Song fmFullSong()
 {
     VgmBuilder v = ymStart();
     const Bytes kick = kickThenSnare(v);
-    FmVoice lead;
-    lead.algorithm = 4;
-    lead.level[0] = 32, lead.level[1] = 6, lead.level[2] = 36, lead.level[3] = 6;
+    const FmVoice lead = leadVoice();
     FmVoice pad;
     pad.algorithm = 7;
     pad.level[0] = pad.level[1] = pad.level[2] = pad.level[3] = 20;
     pad.attack = 26, pad.decay = 2, pad.sustain = 1, pad.release = 5;
-    FmVoice bass;
-    bass.algorithm = 0, bass.feedback = 4;
-    bass.level[0] = 30, bass.level[1] = 34, bass.level[2] = 32, bass.level[3] = 2;
-    bass.decay = 10, bass.sustain = 5, bass.release = 8;
+    const FmVoice bass = bassVoice();
     FmVoice pluck;
     pluck.algorithm = 5;
     pluck.level[0] = 40, pluck.level[1] = 14, pluck.level[2] = 14, pluck.level[3] = 14;
@@ -671,15 +685,8 @@ inline Song mixBalance()
 {
     VgmBuilder v = ymStart();
     const Bytes kick = kickThenSnare(v);
-    FmVoice lead;
-    lead.algorithm = 4;
-    lead.level[0] = 30, lead.level[1] = 8, lead.level[2] = 34, lead.level[3] = 10;
-    FmVoice bass;
-    bass.algorithm = 0, bass.feedback = 4;
-    bass.level[0] = 28, bass.level[1] = 36, bass.level[2] = 30, bass.level[3] = 4;
-    bass.decay = 6, bass.sustain = 2, bass.release = 8;
-    fmInstrument(v, 0, lead);
-    fmInstrument(v, 1, bass);
+    fmInstrument(v, 0, leadVoice());
+    fmInstrument(v, 1, bassVoice());
     v.commands({0x52, 0x2B, 0x80});
     const int melody[8] = {72, 74, 76, 79, 77, 76, 74, 71};
     constexpr std::uint32_t kBeat = 11025;
