@@ -40,6 +40,7 @@ std::vector<double> voice(const std::string& path, double seconds, const std::st
 struct ChannelRenders {
     std::vector<std::vector<double>> vgm = std::vector<std::vector<double>>(6);
     std::vector<std::vector<double>> hes = std::vector<std::vector<double>>(6);
+    std::vector<bool> audible = std::vector<bool>(6); // the VGM's render is louder than `audible`
     long lag = 0;
     std::size_t timed = 0; // channels the lag was taken from
 };
@@ -52,7 +53,8 @@ ChannelRenders renderChannels(const ScratchDir& dir, const songs::Song& song, do
     for (unsigned c = 0; c < 6; ++c) {
         r.vgm[c] = voice(vgmPath, song.seconds, "FM " + std::to_string(c + 1));
         r.hes[c] = voice(hesPath, song.seconds + 0.1, kHesVoices[c]);
-        if (rms(r.vgm[c], 0, r.vgm[c].size()) >= audible) lags.push_back(lagOf(r.vgm[c], r.hes[c], 60, 5));
+        r.audible[c] = rms(r.vgm[c], 0, r.vgm[c].size()) >= audible;
+        if (r.audible[c]) lags.push_back(lagOf(r.vgm[c], r.hes[c], 60, 5));
     }
     r.timed = lags.size();
     if (!lags.empty()) {
@@ -191,11 +193,11 @@ TEST_P(FmChannels, PitchAndEnvelopeFollowTheVgm)
     ASSERT_TRUE(converted(dir, song));
     const ChannelRenders r = renderChannels(dir, song, 10);
     ASSERT_GT(r.timed, 0u);
-    const std::vector<std::vector<double>>& vgm = r.vgm;
-    const std::vector<std::vector<double>>& hes = r.hes;
+    const auto& vgm = r.vgm;
+    const auto& hes = r.hes;
     const long lag = r.lag;
     for (unsigned c = 0; c < 6; ++c) {
-        if (rms(vgm[c], 0, vgm[c].size()) < 10) continue; // a channel the song leaves silent
+        if (!r.audible[c]) continue; // a channel the song leaves silent
         const double lowestHz = c < param.lowest.size() ? param.lowest[c] : param.lowestHz;
         const bool octaves = static_cast<int>(c) == param.octaves;
         const ChannelFigures f = compare(vgm[c], hes[c], lag, lowestHz, octaves);
@@ -299,12 +301,12 @@ TEST_P(FmLevels, EachChannelAtTheChipsLoudness)
     ASSERT_TRUE(converted(dir, song));
     const ChannelRenders r = renderChannels(dir, song, 30);
     ASSERT_GE(r.timed, 4u);
-    const std::vector<std::vector<double>>& vgm = r.vgm;
-    const std::vector<std::vector<double>>& hes = r.hes;
+    const auto& vgm = r.vgm;
+    const auto& hes = r.hes;
     const long lag = r.lag;
     std::vector<double> envelopes, offsets;
     for (unsigned c = 0; c < 6; ++c) {
-        if (rms(vgm[c], 0, vgm[c].size()) < 30) continue;
+        if (!r.audible[c]) continue;
         const ChannelFigures f = compare(vgm[c], hes[c], lag, 100);
         const double offset = levelDb(hes[c], lag, vgm[c].size()) - levelDb(vgm[c], 0, vgm[c].size());
         std::cout << song.name << " FM " << c + 1 << ": envelope correlation " << f.envelope << ", level "
