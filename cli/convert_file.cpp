@@ -3,6 +3,7 @@
 #include "cli/convert_file.h"
 
 #include <cstdlib>
+#include <vector>
 
 #include "convert/compact.h"
 #include "convert/fit.h"
@@ -10,6 +11,7 @@
 #include "convert/layout.h"
 #include "convert/load.h"
 #include "convert/patch.h"
+#include "convert/repeats.h"
 #include "convert/track_info.h"
 #include "hes/hes_writer.h"
 #include "hes/playlist.h"
@@ -26,6 +28,10 @@ void convertImage(ConversionJob& job)
 {
     prepareHeader(job);
     compactCommands(job);
+    if (job.repeats) {
+        RepeatsReport report;
+        packRepeats(job, report);
+    }
     layoutBanks(job);
     patchHeader(job);
     for (const std::string& warning : job.warnings) std::fputs(warning.c_str(), job.console);
@@ -86,39 +92,54 @@ void convertFitted(ConversionJob& job, FitStep step)
     ConversionJob refit = again(fitted);
     std::string refitted = convertQuietly(refit);
     std::uint64_t dropped = 0;
-    if (refit.imageSize > kPlayableImageSize || step == FitStep::streamsAndWrites) {
+    if (refit.imageSize > kPlayableImageSize || step == FitStep::streamsAndWrites || step == FitStep::everything) {
         Bytes fewer = dropUnchangedWrites(fitted, dropped);
         if (dropped > 0) {
-            refit = again(std::move(fewer));
+            fitted = std::move(fewer);
+            refit = again(fitted);
             refitted = convertQuietly(refit);
         }
     }
+    if (refit.imageSize > kPlayableImageSize || step == FitStep::everything) {
+        refit = again(std::move(fitted));
+        refit.repeats = true;
+        refitted = convertQuietly(refit);
+    }
     fitted = Bytes();
+
+    // What was done: counted for the Fitting line, in words for the error line.
+    std::vector<std::string> done, tried;
+    if (report.runs > 0) {
+        done.push_back(formatMessage("its %llu PCM writes play as %u DAC streams",
+                                     static_cast<unsigned long long>(report.samples), report.runs));
+        tried.push_back("its PCM writes as DAC streams");
+    }
+    if (dropped > 0) {
+        done.push_back(formatMessage("%llu writes that change nothing dropped", static_cast<unsigned long long>(dropped)));
+        tried.push_back("its writes that change nothing dropped");
+    }
+    if (!refit.replays.empty()) {
+        done.push_back(formatMessage("%zu repeats played from their first copy", refit.replays.size()));
+        tried.push_back("its repeats played from their first copy");
+    }
     if (refit.imageSize > kPlayableImageSize) {
         const auto over = static_cast<std::uint32_t>(refit.imageSize - kPlayableImageSize);
-        if (report.runs == 0 && dropped == 0) {
+        if (done.empty()) {
             throw ConversionError(formatMessage("Error: %s is %u bytes over the %u bytes a HuC6280 player maps, and has "
                                                 "no runs of PCM writes to repack\n",
                                                 job.inputPath.c_str(), over, kPlayableImageSize));
         }
-        throw ConversionError(formatMessage(
-            "Error: %s is %u bytes over the %u bytes a HuC6280 player maps, even with %s\n", job.inputPath.c_str(),
-            over, kPlayableImageSize,
-            report.runs == 0   ? "its writes that change nothing dropped"
-            : dropped == 0     ? "its PCM writes as DAC streams"
-                               : "its PCM writes as DAC streams and its writes that change nothing dropped"));
+        std::string line = formatMessage("Error: %s is %u bytes over the %u bytes a HuC6280 player maps, even with ",
+                                         job.inputPath.c_str(), over, kPlayableImageSize);
+        for (std::size_t n = 0; n < tried.size(); ++n) {
+            line += (n == 0 ? "" : n + 1 == tried.size() ? " and " : ", ") + tried[n];
+        }
+        throw ConversionError(line + "\n");
     }
-    if (report.runs > 0 || dropped > 0) {
+    if (!done.empty()) {
         std::string line = formatMessage("Fitting %s: %u bytes", job.inputPath.c_str(), size);
-        if (report.runs > 0) {
-            line += formatMessage("; its %llu PCM writes play as %u DAC streams",
-                                  static_cast<unsigned long long>(report.samples), report.runs);
-        }
-        if (dropped > 0) {
-            line += formatMessage("; %llu writes that change nothing dropped", static_cast<unsigned long long>(dropped));
-        }
-        line += "\n";
-        std::fputs(line.c_str(), job.console);
+        for (const std::string& step : done) line += "; " + step;
+        std::fputs((line + "\n").c_str(), job.console);
     }
     std::fwrite(refitted.data(), 1, refitted.size(), job.console);
     refit.playlist = std::move(job.playlist);

@@ -39,6 +39,13 @@ struct ImagePiece {
     std::uint8_t fill;
 };
 
+// A REPLAY command of the packed stream: where it stands and where the stretch it
+// plays starts. Bank layout writes the stretch's image offset into it.
+struct Replay {
+    std::uint32_t at;
+    std::uint32_t target;
+};
+
 struct ConversionJob {
     std::string inputPath;
     std::string outputPath;
@@ -62,6 +69,8 @@ struct ConversionJob {
     std::uint32_t layoutEnd = 0;        // packedStream position just after the 0x66
     std::uint32_t outputLoopPosition = 0;
     std::uint32_t progressCount = 0;    // glyphs printed on the "Converting" line
+    bool repeats = false;               // stretches met before are played again (-fit)
+    std::vector<Replay> replays;        // by position, when they are
 
     std::vector<std::string> warnings;  // printed once the progress line is complete
     std::string playlist;               // M3U text to write beside the HES file, or none

@@ -117,10 +117,55 @@ private:
     bool monotonic_;
 };
 
+// Writes into each REPLAY command of the packed stream the image offset of the
+// stretch it plays: the stretch starts before the command, so its offset is known by
+// the time the command is laid out.
+class ReplayTargets {
+public:
+    explicit ReplayTargets(ConversionJob& job) : packed_(job.packedStream.data()), replays_(job.replays)
+    {
+        for (const Replay& r : replays_) starts_.push_back(r.target);
+        std::sort(starts_.begin(), starts_.end());
+        starts_.erase(std::unique(starts_.begin(), starts_.end()), starts_.end());
+        offsets_.resize(starts_.size());
+    }
+    // The next packed position where something is to be done.
+    std::uint64_t next() const
+    {
+        std::uint64_t at = ~std::uint64_t{0};
+        if (start_ < starts_.size()) at = starts_[start_];
+        if (replay_ < replays_.size()) at = std::min<std::uint64_t>(at, replays_[replay_].at);
+        return at;
+    }
+    // The command at packed position k is laid out at image offset `offset`.
+    void at(std::uint32_t k, std::size_t offset)
+    {
+        if (start_ < starts_.size() && starts_[start_] == k) offsets_[start_++] = static_cast<std::uint32_t>(offset);
+        if (replay_ < replays_.size() && replays_[replay_].at == k) {
+            const auto found = std::lower_bound(starts_.begin(), starts_.begin() + static_cast<long>(start_),
+                                                replays_[replay_].target);
+            const std::uint32_t target = offsets_[static_cast<std::size_t>(found - starts_.begin())];
+            std::uint8_t* command = packed_ + k;
+            command[1] = static_cast<std::uint8_t>(target);
+            command[2] = static_cast<std::uint8_t>(target >> 8);
+            command[3] = static_cast<std::uint8_t>((command[3] & 0xF0) | ((target >> 16) & 0x0F));
+            ++replay_;
+        }
+    }
+
+private:
+    std::uint8_t* packed_;
+    const std::vector<Replay>& replays_;
+    std::vector<std::uint32_t> starts_;  // the stretches' packed positions, in order
+    std::vector<std::uint32_t> offsets_; // and their image offsets, once laid out
+    std::size_t start_ = 0, replay_ = 0;
+};
+
 template <class Emitter>
 void layOut(ConversionJob& job, Emitter& out)
 {
     const std::uint8_t* packed = job.packedStream.data();
+    ReplayTargets replays(job);
     const std::uint32_t packedLength = job.packedLength;
     const std::uint32_t loopMark = job.loopMark;
     const OperandTable& operands = operandTable(job.shortReservedWrites);
@@ -138,7 +183,8 @@ void layOut(ConversionJob& job, Emitter& out)
             // the 0x66 go the full way.
             const std::uint64_t room = kLastCommandRoom - (out.size() & (kBankSize - 1));
             const std::uint64_t loopBound = loopMark >= k ? loopMark : ~std::uint64_t{0};
-            const std::uint64_t bound = std::min({k + room, checkAt, loopBound, std::uint64_t{packedLength}});
+            const std::uint64_t bound =
+                std::min({k + room, checkAt, loopBound, replays.next(), std::uint64_t{packedLength}});
             const std::uint64_t limit = bound > kLongestCommand ? bound - kLongestCommand : 0;
             const std::uint32_t from = k;
             while (k < limit && packed[k] != kCmdEndOfData && packed[k] != kCmdDataBlock) k += 1u + operands[packed[k]];
@@ -150,6 +196,7 @@ void layOut(ConversionJob& job, Emitter& out)
             checkAt = progress.nextCheck(printed);
         }
         if (k == loopMark) loopPosition = static_cast<std::uint32_t>(out.size());
+        if (k == replays.next()) replays.at(k, out.size());
 
         const Frame frame = k < packedLength ? frameCommand(packed, k + 1, packedLength, operands)
                                              : Frame{FrameStatus::incomplete, 0};

@@ -33,6 +33,10 @@ WINDOW_END   = $E0
 LAST_BANK    = 30                       ; the last 32 KiB bank inside the 1 MiB a HuC6280 maps
 HEADER       = WINDOW_START * 256       ; the image header, while bank 0 is mapped
 RUN_LIMIT    = 16                       ; commands a run loop takes before the main loop
+REPLAY       = $E1                      ; plays an earlier stretch of the image again
+STRETCH_END  = $96                      ; ends the stretches REPLAY plays
+REPEATS_MARK = $53                      ; header byte 0x08 of an image with REPLAY commands
+MAX_DEPTH    = 8                        ; REPLAY commands inside the stretches they play
 
 .segment "ZEROPAGE"
 ptr:      .res 2    ; next byte of the stream
@@ -123,6 +127,8 @@ ad_fifo_w: .res 1
 ad_quota: .res 1    ; samples an ADPCM run may take
 ad_lost:  .res 1    ; nonzero once nibbles were passed over undecoded
 ad_pair:  .res 1    ; 1 when the fast path's next nibble is a pair's second
+repeats:  .res 1    ; nonzero when the song has REPLAY commands
+depth:    .res 1    ; stretches being played again, one inside the other
 
 ; Indexed by Y, which has no zero-page form for every instruction used: kept in RAM
 ; proper, since an absolute address below 0x100 would reach the I/O page instead.
@@ -132,6 +138,13 @@ huc_periods: .res 12 ; the log's periods, low and high byte per PSG channel
 owned:    .res 8    ; by channel select: 0xFF once the HuC6280 log has taken it, 1
                     ; while an FM channel sounds on it
 BSS_SIZE = 26
+; By depth: where each REPLAY command left off, and the STRETCH_END commands its
+; stretch has left.
+back_lo:   .res MAX_DEPTH
+back_hi:   .res MAX_DEPTH
+back_bank: .res MAX_DEPTH
+left_lo:   .res MAX_DEPTH
+left_hi:   .res MAX_DEPTH
 
 ; An album's songs, filled in by quorvel-album: how many (0 in a single song's file,
 ; which plays its one song for every track), then the image bank where each starts.
@@ -194,6 +207,11 @@ ignore_irq:
 ; The image header, read from the song's first bank before the first command.
 
 read_header:
+        lda HEADER+$08          ; the converter marks an image with REPLAY commands
+        cmp #REPEATS_MARK
+        bne @first
+        dec repeats
+@first:
         ; First command: the data offset at 0x34 plus 0x34, at least 64 (the
         ; converter has rewritten the version's low byte, so it is never below 0x10).
         clc
@@ -293,6 +311,10 @@ read_header:
         dex
         bpl @ym
 @hucclock:
+        jmp huc_clock
+
+.segment "CODE0"                ; start-up only: bank 0 is mapped then
+huc_clock:
         ; HuC6280: clock at 0xA4 where the header reaches that far. Bit 30 (a second
         ; chip) is ignored: only the first chip is played.
         lda #$A8
@@ -334,6 +356,8 @@ header_reaches:
         rts
 @yes:   sec
         rts
+
+.segment "CODE"
 
 ; ---------------------------------------------------------------------------
 ; The PSG: every channel set to its first waveform, full balance, silent.

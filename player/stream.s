@@ -31,7 +31,7 @@
 
 ; `played` = 1 when command byte C has a handler of its own, 0 when it is skipped.
 .macro is_played C
-        .if C = $32 || C = $4B || C = $4F || C = $50 || C = $52 || C = $53 || C = $61 || C = $62 || C = $63 || C = $66 || C = $67 || (C >= $40 && C <= $4E) || (C >= $70 && C <= $8F) || C = $B9 || C = $E0 || (C >= $90 && C <= $95)
+        .if C = REPLAY || C = STRETCH_END || C = $32 || C = $4B || C = $4F || C = $50 || C = $52 || C = $53 || C = $61 || C = $62 || C = $63 || C = $66 || C = $67 || (C >= $40 && C <= $4E) || (C >= $70 && C <= $8F) || C = $B9 || C = $E0 || (C >= $90 && C <= $95)
             played .set 1
         .else
             played .set 0
@@ -109,6 +109,10 @@ handlers:
             .word huc_write
         .elseif C = $32
             .word adpcm_write
+        .elseif C = REPLAY
+            .word replay
+        .elseif C = STRETCH_END
+            .word stretch_end
         .else                   ; is_played gives 0
             .word skip_command
         .endif
@@ -335,6 +339,68 @@ data_block:
         eor #4
         bne @add
         jmp seek
+
+; REPLAY t0 t1 t2|n1 n0, in a song whose header says it has them: plays the stretch
+; of the image at offset t (20 bits) again, up to the n-th (12 bits) STRETCH_END
+; command met in it, then goes on after this command. The stretch may hold REPLAY
+; commands of its own, MAX_DEPTH deep in all. Otherwise a reserved command, skipped.
+replay:
+        lda repeats
+        bne @take
+        jmp skip_command
+@take:  ldx #0
+@op:    next_byte
+        sta pos,x
+        inx
+        cpx #4
+        bne @op
+        ldx depth
+        cpx #MAX_DEPTH
+        bcs @deep               ; deeper than the converter ever goes
+        lda pos+3
+        sta left_lo,x
+        stz pos+3
+        lda pos+2
+        lsr a
+        lsr a
+        lsr a
+        lsr a
+        sta left_hi,x
+        lda pos+2
+        and #$0F
+        sta pos+2
+        lda ptr
+        sta back_lo,x
+        lda ptr+1
+        sta back_hi,x
+        lda bank
+        sta back_bank,x
+        inc depth
+        jmp seek
+@deep:  jmp halt_song
+
+; STRETCH_END: one more end of a stretch; the last one of the stretch being played
+; again goes back to where its REPLAY command left off.
+stretch_end:
+        ldx depth
+        beq @done
+        dex
+        lda left_lo,x
+        bne @count
+        dec left_hi,x
+@count: dec left_lo,x
+        bne @done
+        lda left_hi,x
+        bne @done
+        stx depth
+        lda back_lo,x
+        sta ptr
+        lda back_hi,x
+        sta ptr+1
+        lda back_bank,x
+        sta bank
+        jmp map_bank
+@done:  rts
 
 ; 0x66: to the loop command, or silence and stop.
 end_of_data:

@@ -54,6 +54,10 @@ AD_CYCLES       = 200                   ; an ADPCM write but a nibble's or VCK's
             cycles .set 150     ; the DAC's switch and pan; the rest keeps its own account
         .elseif C = $E0
             cycles .set 190
+        .elseif C = REPLAY
+            cycles .set 330
+        .elseif C = STRETCH_END
+            cycles .set 150     ; the last of a stretch 260, the others 110
         .elseif C = $32
             cycles .set AD_CYCLES ; the ADPCM's settings; its data keeps its own account
         .elseif C >= $90 && C <= $95

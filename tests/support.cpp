@@ -52,12 +52,13 @@ Packed compact(const Bytes& input)
     return {stream, job.loopMark, job.warnings};
 }
 
-Converted convert(const Bytes& input, const std::string& path)
+Converted convert(const Bytes& input, const std::string& path, bool repeats)
 {
     Console console;
     ConversionJob job;
     loadJob(job, input, console.stream());
     job.inputPath = path;
+    job.repeats = repeats;
     Converted result;
     try {
         convertImage(job);

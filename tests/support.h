@@ -38,13 +38,14 @@ struct Packed {
 };
 Packed compact(const Bytes& input);
 
-// The whole in-memory conversion: the finished bank image and the console text.
+// The whole in-memory conversion: the finished bank image and the console text; with
+// `repeats`, stretches met before played again (-fit's last step).
 struct Converted {
     Bytes image;
     std::string console;
     std::string error; // the error line when the conversion failed
 };
-Converted convert(const Bytes& input, const std::string& path = "in.vgm");
+Converted convert(const Bytes& input, const std::string& path = "in.vgm", bool repeats = false);
 
 // A folder removed at the end of the test.
 class ScratchDir {

@@ -1,0 +1,186 @@
+// Repeats played from their first copy: a model of the player reading a converted
+// image (bank ends, REPLAY and STRETCH_END, the loop) gives the commands it plays;
+// with repeats they are the commands the image without them plays, one for one.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iostream>
+
+#include "convert/commands.h"
+#include "convert/compact.h"
+#include "convert/repeats.h"
+#include "tests/support.h"
+#include "tools/repeat_songs.h"
+
+namespace quorvel::test {
+namespace {
+
+constexpr std::size_t kBank = 0x8000;
+
+struct Played {
+    std::vector<Bytes> commands; // every command the chips get, in order
+    unsigned deepest = 0;        // REPLAYs one inside the other
+    unsigned acrossBanks = 0;    // stretches played that run into a following bank
+    std::string fault;           // where the image could not be read as the player reads it
+};
+
+// Reads the image as the player does, through the end of data `passes` times.
+Played play(const Bytes& image, int passes)
+{
+    Played out;
+    const bool repeats = image[kVersionOffset] == kRepeatsMark;
+    const OperandTable& operands = operandTable(false);
+    const std::uint32_t loopField = getLe32(image, 0x1C);
+    struct Frame {
+        std::size_t back;
+        std::uint32_t left;
+        std::size_t bank;
+    };
+    std::vector<Frame> frames;
+    std::size_t i = computeHeaderSize(image);
+    for (int pass = 0; pass < passes;) {
+        if (i >= image.size()) {
+            out.fault = "read past the image at " + std::to_string(i);
+            return out;
+        }
+        const std::uint8_t c = image[i];
+        if (c == kCmdBankEnd) { // on to the next bank unless already at its start
+            i = (i + 1) % kBank == 0 ? i + 1 : (i / kBank + 1) * kBank;
+            continue;
+        }
+        if (repeats && c == kCmdReplay) {
+            if (frames.size() == kMaxReplayDepth) {
+                out.fault = "too deep at " + std::to_string(i);
+                return out;
+            }
+            const std::uint32_t target = image[i + 1] | image[i + 2] << 8 | (image[i + 3] & 0x0F) << 16;
+            frames.push_back({i + 5, static_cast<std::uint32_t>((image[i + 3] >> 4) << 8 | image[i + 4]), target / kBank});
+            out.deepest = std::max(out.deepest, static_cast<unsigned>(frames.size()));
+            i = target;
+            continue;
+        }
+        if (repeats && c == kCmdStretchEnd) {
+            ++i;
+            if (!frames.empty() && --frames.back().left == 0) {
+                if (i / kBank != frames.back().bank) ++out.acrossBanks;
+                i = frames.back().back;
+                frames.pop_back();
+            }
+            continue;
+        }
+        if (c == kCmdEndOfData) {
+            if (!frames.empty()) {
+                out.fault = "end of data inside a stretch at " + std::to_string(i);
+                return out;
+            }
+            ++pass;
+            if (loopField == 0) break;
+            i = loopField + 0x1Cu;
+            continue;
+        }
+        const auto frame = frameCommand(image.data(), i + 1, image.size(), operands);
+        if (frame.status != FrameStatus::ok) {
+            out.fault = "no command at " + std::to_string(i);
+            return out;
+        }
+        out.commands.emplace_back(image.begin() + static_cast<long>(i),
+                                  image.begin() + static_cast<long>(i + 1 + frame.operands));
+        i += 1 + frame.operands;
+    }
+    return out;
+}
+
+// Converted with and without repeats: the same commands, through the loop twice.
+struct Compared {
+    std::size_t plain = 0, packed = 0;
+    Played played;
+};
+
+Compared compareRepeats(const Bytes& vgm, const std::string& what)
+{
+    Compared r;
+    const Converted plain = convert(vgm), packed = convert(vgm, "in.vgm", true);
+    EXPECT_EQ(plain.error, "") << what;
+    EXPECT_EQ(packed.error, "") << what;
+    const Played want = play(plain.image, 2);
+    r.played = play(packed.image, 2);
+    EXPECT_EQ(want.fault, "") << what;
+    EXPECT_EQ(r.played.fault, "") << what;
+    EXPECT_EQ(r.played.commands.size(), want.commands.size()) << what;
+    for (std::size_t k = 0; k < std::min(want.commands.size(), r.played.commands.size()); ++k) {
+        if (r.played.commands[k] != want.commands[k]) {
+            ADD_FAILURE() << what << ": command " << k << " of " << want.commands.size() << " differs";
+            break;
+        }
+    }
+    r.plain = plain.image.size();
+    r.packed = packed.image.size();
+    return r;
+}
+
+// Songs that repeat bars, parts of bars and sections, some beyond a bank and with the
+// loop anywhere: every command as the song has it, stretches played one inside the
+// other and across banks, and the images smaller.
+TEST(Repeats, PlayEveryCommandAsTheSongDoes)
+{
+    unsigned deepest = 0, acrossBanks = 0;
+    for (std::uint32_t seed = 1; seed <= 12; ++seed) {
+        songs::RepeatingSong maker(seed);
+        const Bytes vgm = maker.song(20 + seed * 4);
+        const Compared r = compareRepeats(vgm, "seed " + std::to_string(seed));
+        EXPECT_LT(r.packed, r.plain) << "seed " << seed;
+        std::cout << "seed " << seed << ": " << r.plain << " -> " << r.packed << " bytes, depth " << r.played.deepest << ", " << r.played.acrossBanks << " across banks\n";
+        deepest = std::max(deepest, r.played.deepest);
+        acrossBanks += r.played.acrossBanks;
+    }
+    EXPECT_GE(deepest, 3u);
+    EXPECT_GT(acrossBanks, 0u);
+}
+
+// Random command streams, with no music in them: what repeats by chance (runs of one
+// wait, the same write again) is played as it stands, and the song's own bytes that
+// read as REPLAY or STRETCH_END are left out.
+TEST(Repeats, RandomStreamsPlayAsTheyAre)
+{
+    for (std::uint32_t seed = 1; seed <= 30; ++seed) {
+        songs::RepeatingSong maker(seed + 100);
+        VgmBuilder v(0x161, 0x100);
+        v.field(0x2C, 7670453);
+        for (const Bytes& c : maker.bar(200 + maker.pick(3000))) {
+            if (maker.pick(50) == 0) v.commands({songs::u8(maker.pick(2) ? 0x96 : 0xE1), 0x01, 0x02, 0x03, 0x04});
+            if (maker.pick(200) == 0) v.loopHere();
+            v.commands(c);
+        }
+        const Bytes vgm = v.finish();
+        // The model plays the song's own 0x96 and 0xE1 where there are no repeats:
+        // compare without them.
+        Converted plain = convert(vgm), packed = convert(vgm, "in.vgm", true);
+        Played want = play(plain.image, 2), got = play(packed.image, 2);
+        ASSERT_EQ(got.fault, "") << "seed " << seed;
+        if (packed.image[kVersionOffset] == kRepeatsMark) {
+            const auto ours = [](const Bytes& c) { return c[0] == kCmdReplay || c[0] == kCmdStretchEnd; };
+            want.commands.erase(std::remove_if(want.commands.begin(), want.commands.end(), ours), want.commands.end());
+        }
+        EXPECT_EQ(got.commands, want.commands) << "seed " << seed;
+    }
+}
+
+// Long songs: a stretch spans up to 4000 commands at its own level, so longer repeats
+// are played as several, and the STRETCH_END count stays within its 12 bits.
+TEST(Repeats, LongRepeatsAndTheLoopPoint)
+{
+    songs::RepeatingSong maker(77);
+    const std::vector<Bytes> verse = maker.bar(9000);
+    VgmBuilder v = songs::ymStart();
+    for (int n = 0; n < 3; ++n) {
+        for (std::size_t k = 0; k < verse.size(); ++k) {
+            if (n == 1 && k == 4321) v.loopHere(); // the loop inside the second verse
+            v.commands(verse[k]);
+        }
+    }
+    const Compared r = compareRepeats(v.finish(), "three verses");
+    EXPECT_LT(r.packed * 2, r.plain);
+}
+
+} // namespace
+} // namespace quorvel::test
