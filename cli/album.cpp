@@ -88,18 +88,21 @@ int runAlbum(int argc, char** argv, std::FILE* console)
     const char* glyph = progressGlyph(console);
 
     // With -fit, an album beyond the banks is converted again with every song's PCM
-    // writes as DAC streams, then with its writes that change nothing dropped too.
+    // writes as DAC streams, then with its writes that change nothing dropped too,
+    // then with its repeats played from their first copy.
     std::vector<Song> songs;
     std::vector<bool> failed(paths.size(), false);
     bool skipped = false;
     std::size_t banks = 0;
-    for (FitStep step : {FitStep::asNeeded, FitStep::streams, FitStep::streamsAndWrites}) {
+    for (FitStep step : {FitStep::asNeeded, FitStep::streams, FitStep::streamsAndWrites, FitStep::everything}) {
         if (step != FitStep::asNeeded) {
             std::fputs(formatMessage("Fitting the album: %zu banks of 32 KiB, over the %zu a HuC6280 can map; %s\n",
                                      banks, kAlbumMaxBanks,
-                                     step == FitStep::streams
-                                         ? "every song's PCM writes as DAC streams"
-                                         : "every song's PCM writes as DAC streams and its writes that change nothing dropped")
+                                     step == FitStep::streams ? "every song's PCM writes as DAC streams"
+                                     : step == FitStep::streamsAndWrites
+                                         ? "every song's PCM writes as DAC streams and its writes that change nothing dropped"
+                                         : "every song's PCM writes as DAC streams, its writes that change nothing "
+                                           "dropped and its repeats played from their first copy")
                            .c_str(),
                        console);
         }

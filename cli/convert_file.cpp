@@ -126,7 +126,7 @@ void convertFitted(ConversionJob& job, FitStep step)
         const auto over = static_cast<std::uint32_t>(refit.imageSize - kPlayableImageSize);
         if (done.empty()) {
             throw ConversionError(formatMessage("Error: %s is %u bytes over the %u bytes a HuC6280 player maps, and has "
-                                                "no runs of PCM writes to repack\n",
+                                                "nothing -fit can repack: no runs of PCM writes, no writes that change nothing, no repeats\n",
                                                 job.inputPath.c_str(), over, kPlayableImageSize));
         }
         std::string line = formatMessage("Error: %s is %u bytes over the %u bytes a HuC6280 player maps, even with ",

@@ -19,13 +19,14 @@ void convertImage(ConversionJob& job);
 
 // How far -fit goes: as far as the song needs (a song that fits is converted exactly
 // as without the flag), or, for an album beyond its banks, every song's PCM writes as
-// DAC streams, and its writes that change nothing dropped too.
+// DAC streams, and its writes that change nothing dropped too, and its repeats played
+// from their first copy too.
 enum class FitStep { asNeeded, streams, streamsAndWrites, everything };
 
 // The same, for kFlagFit: a song whose image would pass 31 banks is converted again
 // with its runs of PCM writes as DAC streams, then, if it still does not fit, without
-// its writes that change nothing, and says so. Throws ConversionError when even that
-// is too large.
+// its writes that change nothing, then with its repeats played from their first copy,
+// and says so. Throws ConversionError when even that is too large.
 void convertFitted(ConversionJob& job, FitStep step = FitStep::asNeeded);
 
 // Converts one file; with kFlagPlaylist (and no kFlagRaw) writes its playlist too.

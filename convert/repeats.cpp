@@ -14,7 +14,11 @@ namespace quorvel {
 namespace {
 
 constexpr std::uint32_t kNone = 0xFFFFFFFFu;
-constexpr std::size_t kCandidates = 48; // earlier places tried for each command
+// Each command's place is found by its first kHashed commands; the latest
+// kCandidates places with them are tried. Music repeats from a bar or a section back,
+// past many a place that starts alike: fewer candidates miss those.
+constexpr std::size_t kCandidates = 256;
+constexpr std::uint32_t kHashed = 4;
 
 struct Command {
     std::uint32_t at;     // in the packed stream
@@ -28,11 +32,32 @@ struct Piece {
     std::uint32_t count;
     std::uint32_t target; // kNone: the command as it stands
     unsigned depth;       // REPLAYs it reaches, one inside the other, itself included
+    std::uint64_t calls;  // REPLAYs the player runs to play it
+    std::uint64_t samples; // the song time it waits
 };
+
+// The samples command c waits.
+std::uint32_t waitOf(const std::uint8_t* c)
+{
+    if (c[0] == 0x61) return getLe16(c + 1);
+    if (c[0] == 0x62) return 735;
+    if (c[0] == 0x63) return 882;
+    if (isShortWait(c[0])) return shortWaitSamples(c[0]);
+    if (isPcmWait(c[0])) return c[0] & 0x0Fu;
+    return 0;
+}
 
 bool matchable(std::uint8_t c)
 {
     return c != kCmdDataBlock && c != kCmdEndOfData && c != kCmdBankEnd;
+}
+
+// A command that waits, or the end of data. Stretches start and end before one: the
+// REPLAY and STRETCH_END commands then run after the writes of a moment, in the time
+// the wait leaves, and no write comes later for them.
+bool waitsOrEnds(std::uint8_t c)
+{
+    return c == 0x61 || c == 0x62 || c == 0x63 || isShortWait(c) || isPcmWait(c) || c == kCmdEndOfData;
 }
 
 class Packer {
@@ -48,7 +73,7 @@ public:
         const auto n = static_cast<std::uint32_t>(commands_.size());
         for (std::uint32_t i = 0; i < n;) {
             Match best;
-            if (i + 1 < n) {
+            if (i + 1 < n && waitsBefore(i)) {
                 const auto found = starts_.find(hash(i));
                 if (found != starts_.end()) {
                     const std::vector<std::uint32_t>& at = found->second;
@@ -62,10 +87,10 @@ public:
             const auto piece = static_cast<std::uint32_t>(pieces_.size());
             pieceAt_[i] = piece;
             if (best.saved >= static_cast<std::int64_t>(limits_.minSaved)) {
-                pieces_.push_back({i, best.count, best.target, best.depth});
+                pieces_.push_back({i, best.count, best.target, best.depth, best.calls, best.samples});
                 endsHere_[best.target + best.count] = true;
             } else {
-                pieces_.push_back({i, 1, kNone, 0});
+                pieces_.push_back({i, 1, kNone, 0, 0, waitOf(bytes(i))});
             }
             if (i + 1 < n) starts_[hash(i)].push_back(i);
             i += pieces_.back().count;
@@ -83,15 +108,24 @@ private:
         std::uint32_t count = 0;
         std::uint32_t target = kNone;
         unsigned depth = 0;
+        std::uint64_t calls = 0;
+        std::uint64_t samples = 0;
     };
 
     std::uint64_t hash(std::uint32_t i) const
     {
         const std::uint8_t* p = packed_.data() + commands_[i].at;
-        const std::uint32_t size = commands_[i].length + commands_[i + 1].length;
+        std::uint32_t size = 0;
+        for (std::uint32_t k = 0; k < kHashed && i + k < commands_.size(); ++k) size += commands_[i + k].length;
         std::uint64_t h = 1469598103934665603ull;
         for (std::uint32_t k = 0; k < size; ++k) h = (h ^ p[k]) * 1099511628211ull;
         return h;
+    }
+
+    // True when command c waits or ends the data (the end of the commands counts).
+    bool waitsBefore(std::uint32_t c) const
+    {
+        return c + 1 >= commands_.size() || waitsOrEnds(packed_[commands_[c].at]);
     }
 
     // The commands [from, from + count) as bytes of the packed stream.
@@ -112,6 +146,7 @@ private:
         std::uint32_t covered = 0, pieces = 0;
         std::int64_t literal = 0;
         unsigned depth = 0;
+        std::uint64_t calls = 1, samples = 0; // this REPLAY's own call included
         for (std::uint32_t p = pieceAt_[j]; p < pieces_.size() && pieces < kMaxStretchCommands; ++p, ++pieces) {
             const Piece& q = pieces_[p];
             if (q.target == kNone && !matchable(packed_[commands_[q.first].at])) break;
@@ -123,9 +158,13 @@ private:
             covered += q.count;
             literal += size;
             depth = std::max(depth, q.depth + 1);
+            calls += q.calls;
+            samples += q.samples;
+            if (!waitsBefore(i + covered) || !waitsBefore(j + covered)) continue;
+            if (calls * limits_.samplesPerReplay > samples) continue; // more than the player has time for
             const std::int64_t saved =
                 literal - static_cast<std::int64_t>(kReplayLength) - (endsHere_[j + covered] ? 0 : 1);
-            if (saved > best.saved) best = {saved, covered, j, depth};
+            if (saved > best.saved) best = {saved, covered, j, depth, calls, samples};
         }
         return best;
     }

@@ -263,18 +263,33 @@ TEST(FitOption, SongBeyondThirtyOneBanksIsFittedOrRefused)
     EXPECT_NE(fit.out.find("Fitting pcm.vgm: "), std::string::npos) << fit.out;
     EXPECT_LE(readFile(dir / "fit.hes").size(), 0x4000u + 31 * 0x8000u);
 
-    // A million PSG writes: nothing to repack.
+    // 1.2 million PSG writes of 16 values and waits: no PCM, no write that changes
+    // nothing, but the same bytes over and over: played from their first copy.
     VgmBuilder v;
     for (int k = 0; k < 600000; ++k) v.commands({0x50, static_cast<std::uint8_t>(0x90 | (k & 15)), 0x70});
     writeFile(dir / "psg.vgm", v.finish());
-    const RunResult refused = runQuorvel({"-fit", "psg.vgm", "psg.hes"}, dir.path());
+    const RunResult repeated = runQuorvel({"-fit", "psg.vgm", "psg.hes"}, dir.path());
+    EXPECT_EQ(repeated.status, 0) << repeated.out;
+    EXPECT_NE(repeated.out.find("Fitting psg.vgm: 1802240 bytes; "), std::string::npos) << repeated.out;
+    EXPECT_NE(repeated.out.find(" repeats played from their first copy\n"), std::string::npos) << repeated.out;
+    EXPECT_EQ(readFile(dir / "psg.hes").size(), 0x4000u + 0x8000u);
+
+    // Random waits: nothing to repack at all.
+    VgmBuilder noise;
+    std::uint32_t x = 1;
+    for (int k = 0; k < 400000; ++k) {
+        x = x * 1103515245u + 12345u;
+        noise.commands({0x61, static_cast<std::uint8_t>(x >> 8), static_cast<std::uint8_t>(x >> 16)});
+    }
+    writeFile(dir / "noise.vgm", noise.finish());
+    const RunResult refused = runQuorvel({"-fit", "noise.vgm", "noise.hes"}, dir.path());
     EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.out.find("Error: psg.vgm is 786432 bytes over the 1015808 bytes a HuC6280 player maps, and has "
-                               "no runs of PCM writes to repack\n"),
+    EXPECT_NE(refused.out.find("Error: noise.vgm is 196608 bytes over the 1015808 bytes a HuC6280 player maps, and has "
+                               "nothing -fit can repack: no runs of PCM writes, no writes that change nothing, no repeats\n"),
               std::string::npos)
         << refused.out;
     EXPECT_EQ(refused.out.find("Converting"), std::string::npos) << refused.out;
-    EXPECT_FALSE(std::ifstream(dir / "psg.hes").good());
+    EXPECT_FALSE(std::ifstream(dir / "noise.hes").good());
 
     // An FM log that writes every channel's instrument again each frame, 60 s of it:
     // no PCM, but most of its writes change nothing (112 registers a frame, written a

@@ -8,6 +8,8 @@
 
 #include "convert/commands.h"
 #include "convert/compact.h"
+#include "convert/layout.h"
+#include "convert/patch.h"
 #include "convert/repeats.h"
 #include "tests/support.h"
 #include "tools/repeat_songs.h"
@@ -90,20 +92,36 @@ Played play(const Bytes& image, int passes)
     return out;
 }
 
+// The image with repeats played again as far as `limits` allow.
+Bytes imageWithRepeats(const Bytes& vgm, const RepeatsLimits& limits)
+{
+    Console console;
+    ConversionJob job;
+    loadJob(job, vgm, console.stream());
+    prepareHeader(job);
+    compactCommands(job);
+    RepeatsReport report;
+    packRepeats(job, report, limits);
+    layoutBanks(job);
+    patchHeader(job);
+    return imageBytes(job);
+}
+
 // Converted with and without repeats: the same commands, through the loop twice.
+// Sizes are the commands' bytes (the end-of-file offset).
 struct Compared {
     std::size_t plain = 0, packed = 0;
     Played played;
 };
 
-Compared compareRepeats(const Bytes& vgm, const std::string& what)
+Compared compareRepeats(const Bytes& vgm, const std::string& what, const RepeatsLimits& limits = RepeatsLimits())
 {
     Compared r;
-    const Converted plain = convert(vgm), packed = convert(vgm, "in.vgm", true);
+    const Converted plain = convert(vgm);
     EXPECT_EQ(plain.error, "") << what;
-    EXPECT_EQ(packed.error, "") << what;
+    const Bytes packed = imageWithRepeats(vgm, limits);
     const Played want = play(plain.image, 2);
-    r.played = play(packed.image, 2);
+    r.played = play(packed, 2);
     EXPECT_EQ(want.fault, "") << what;
     EXPECT_EQ(r.played.fault, "") << what;
     EXPECT_EQ(r.played.commands.size(), want.commands.size()) << what;
@@ -113,8 +131,8 @@ Compared compareRepeats(const Bytes& vgm, const std::string& what)
             break;
         }
     }
-    r.plain = plain.image.size();
-    r.packed = packed.image.size();
+    r.plain = getLe32(plain.image, 0x04);
+    r.packed = getLe32(packed, 0x04);
     return r;
 }
 
@@ -123,18 +141,24 @@ Compared compareRepeats(const Bytes& vgm, const std::string& what)
 // other and across banks, and the images smaller.
 TEST(Repeats, PlayEveryCommandAsTheSongDoes)
 {
-    unsigned deepest = 0, acrossBanks = 0;
-    for (std::uint32_t seed = 1; seed <= 12; ++seed) {
-        songs::RepeatingSong maker(seed);
-        const Bytes vgm = maker.song(20 + seed * 4);
-        const Compared r = compareRepeats(vgm, "seed " + std::to_string(seed));
-        EXPECT_LT(r.packed, r.plain) << "seed " << seed;
-        std::cout << "seed " << seed << ": " << r.plain << " -> " << r.packed << " bytes, depth " << r.played.deepest << ", " << r.played.acrossBanks << " across banks\n";
-        deepest = std::max(deepest, r.played.deepest);
-        acrossBanks += r.played.acrossBanks;
+    // As -fit packs them, and with every stretch allowed that saves a byte.
+    RepeatsLimits every;
+    every.minSaved = 1;
+    every.samplesPerReplay = 0;
+    for (const RepeatsLimits& limits : {RepeatsLimits(), every}) {
+        unsigned deepest = 0, acrossBanks = 0;
+        for (std::uint32_t seed = 1; seed <= 12; ++seed) {
+            songs::RepeatingSong maker(seed);
+            const Bytes vgm = maker.song(20 + seed * 4);
+            const std::string what = "seed " + std::to_string(seed) + ", at least " + std::to_string(limits.minSaved);
+            const Compared r = compareRepeats(vgm, what, limits);
+            EXPECT_LT(r.packed + 4096, r.plain) << what;
+            deepest = std::max(deepest, r.played.deepest);
+            acrossBanks += r.played.acrossBanks;
+        }
+        EXPECT_GE(deepest, 3u);
+        EXPECT_GT(acrossBanks, 0u);
     }
-    EXPECT_GE(deepest, 3u);
-    EXPECT_GT(acrossBanks, 0u);
 }
 
 // Random command streams, with no music in them: what repeats by chance (runs of one
@@ -154,10 +178,13 @@ TEST(Repeats, RandomStreamsPlayAsTheyAre)
         const Bytes vgm = v.finish();
         // The model plays the song's own 0x96 and 0xE1 where there are no repeats:
         // compare without them.
-        Converted plain = convert(vgm), packed = convert(vgm, "in.vgm", true);
-        Played want = play(plain.image, 2), got = play(packed.image, 2);
+        RepeatsLimits every;
+        every.minSaved = 1;
+        every.samplesPerReplay = 0;
+        const Bytes packed = imageWithRepeats(vgm, every);
+        Played want = play(convert(vgm).image, 2), got = play(packed, 2);
         ASSERT_EQ(got.fault, "") << "seed " << seed;
-        if (packed.image[kVersionOffset] == kRepeatsMark) {
+        if (packed[kVersionOffset] == kRepeatsMark) {
             const auto ours = [](const Bytes& c) { return c[0] == kCmdReplay || c[0] == kCmdStretchEnd; };
             want.commands.erase(std::remove_if(want.commands.begin(), want.commands.end(), ours), want.commands.end());
         }
