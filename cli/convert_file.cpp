@@ -92,20 +92,37 @@ void convertFitted(ConversionJob& job, FitStep step)
     ConversionJob refit = again(fitted);
     std::string refitted = convertQuietly(refit);
     std::uint64_t dropped = 0;
+    Bytes fewer;
     if (refit.imageSize > kPlayableImageSize || step == FitStep::streamsAndWrites || step == FitStep::everything) {
-        Bytes fewer = dropUnchangedWrites(fitted, dropped);
+        fewer = dropUnchangedWrites(fitted, dropped);
         if (dropped > 0) {
-            fitted = std::move(fewer);
-            refit = again(fitted);
+            refit = again(fewer);
             refitted = convertQuietly(refit);
         }
     }
     if (refit.imageSize > kPlayableImageSize || step == FitStep::everything) {
-        refit = again(std::move(fitted));
-        refit.repeats = true;
-        refitted = convertQuietly(refit);
+        // Dropped writes can break a repeat (a bar whose writes went where it came
+        // first, and stayed where it comes again): repeats are found with and
+        // without them, and the smaller image is kept.
+        ConversionJob repeated = again(std::move(fitted));
+        repeated.repeats = true;
+        std::string printed = convertQuietly(repeated);
+        if (dropped > 0) {
+            ConversionJob fewerRepeated = again(std::move(fewer));
+            fewerRepeated.repeats = true;
+            std::string fewerPrinted = convertQuietly(fewerRepeated);
+            if (fewerRepeated.imageSize < repeated.imageSize) {
+                repeated = std::move(fewerRepeated);
+                printed = std::move(fewerPrinted);
+            } else {
+                dropped = 0;
+            }
+        }
+        refit = std::move(repeated);
+        refitted = std::move(printed);
     }
     fitted = Bytes();
+    fewer = Bytes();
 
     // What was done: counted for the Fitting line, in words for the error line.
     std::vector<std::string> done, tried;

@@ -47,18 +47,17 @@ std::uint32_t waitOf(const std::uint8_t* c)
     return 0;
 }
 
+// Stretches start and end just before a wait of at least this many samples (or the
+// end of data): their REPLAY and STRETCH_END commands then run after the writes of a
+// moment, in the time the wait leaves (1300 cycles and more, over the 600 they take),
+// and no write comes later for them.
+constexpr std::uint32_t kBoundaryWait = 8;
+
 bool matchable(std::uint8_t c)
 {
     return c != kCmdDataBlock && c != kCmdEndOfData && c != kCmdBankEnd;
 }
 
-// A command that waits, or the end of data. Stretches start and end before one: the
-// REPLAY and STRETCH_END commands then run after the writes of a moment, in the time
-// the wait leaves, and no write comes later for them.
-bool waitsOrEnds(std::uint8_t c)
-{
-    return c == 0x61 || c == 0x62 || c == 0x63 || isShortWait(c) || isPcmWait(c) || c == kCmdEndOfData;
-}
 
 class Packer {
 public:
@@ -70,7 +69,7 @@ public:
 
     void run()
     {
-        const auto n = static_cast<std::uint32_t>(commands_.size());
+        const auto n = static_cast<std::uint32_t>(commands_.size() - 1); // the last marks their end
         for (std::uint32_t i = 0; i < n;) {
             Match best;
             if (i + 1 < n && waitsBefore(i)) {
@@ -122,10 +121,12 @@ private:
         return h;
     }
 
-    // True when command c waits or ends the data (the end of the commands counts).
+    // True when a stretch may start or end before command c.
     bool waitsBefore(std::uint32_t c) const
     {
-        return c + 1 >= commands_.size() || waitsOrEnds(packed_[commands_[c].at]);
+        if (c + 1 >= commands_.size()) return true;
+        const std::uint8_t* command = bytes(c);
+        return command[0] == kCmdEndOfData || waitOf(command) >= kBoundaryWait;
     }
 
     // The commands [from, from + count) as bytes of the packed stream.
@@ -141,7 +142,7 @@ private:
     Match extend(std::uint32_t i, std::uint32_t j) const
     {
         Match best;
-        const auto n = static_cast<std::uint32_t>(commands_.size());
+        const auto n = static_cast<std::uint32_t>(commands_.size() - 1);
         const std::uint32_t limit = loop_ > i && loop_ < n ? loop_ : n; // never across the loop point
         std::uint32_t covered = 0, pieces = 0;
         std::int64_t literal = 0;

@@ -55,9 +55,9 @@ AD_CYCLES       = 200                   ; an ADPCM write but a nibble's or VCK's
         .elseif C = $E0
             cycles .set 190
         .elseif C = REPLAY
-            cycles .set 330
+            cycles .set 400
         .elseif C = STRETCH_END
-            cycles .set 150     ; the last of a stretch 260, the others 110
+            cycles .set 150     ; the last of a stretch 190, the others 100
         .elseif C = $32
             cycles .set AD_CYCLES ; the ADPCM's settings; its data keeps its own account
         .elseif C >= $90 && C <= $95

@@ -9,6 +9,7 @@
 #include "tests/audio.h"
 #include "tests/support.h"
 #include "tools/fit_songs.h"
+#include "tools/repeat_songs.h"
 #include "tools/render.h"
 
 namespace quorvel::test {
@@ -125,6 +126,40 @@ TEST(FitAlbum, TwentySongsBeyondTheBanksFit)
         std::cout << "track " << n + 1 << ": envelope " << like.envelope << ", spectra " << like.spectra << "\n";
         EXPECT_GE(like.envelope, 0.95) << "track " << n + 1;
         EXPECT_GE(like.spectra, 0.86) << "track " << n + 1;
+    }
+}
+
+// An album of twelve songs that repeat their bars and sections (FM, SN76489, PCM
+// from the data bank, DAC streams of their own), each fitting alone, that together
+// take more than 31 banks: with -fit their repeats are played from the first copy
+// and the album fits; each track's voices sound like the song converted alone.
+TEST(FitAlbum, SongsThatRepeatThemselvesFit)
+{
+    ScratchDir dir;
+    writeFile(dir / "drovan_huc6280.bin", readFile(QUORVEL_PLAYER_IMAGE));
+    std::vector<std::string> args = {"album.hes"};
+    for (std::uint32_t n = 0; n < 12; ++n) {
+        songs::RepeatingSong maker(n + 40);
+        const std::string name = "bars" + std::to_string(n) + ".vgm";
+        writeFile(dir / name, maker.song(50, 4096));
+        args.push_back(name);
+    }
+    args.push_back("-fit");
+    const RunResult fitted = runAlbum(args, dir.path());
+    ASSERT_EQ(fitted.status, 0) << fitted.out;
+    EXPECT_NE(fitted.out.find("its repeats played from their first copy\n"), std::string::npos) << fitted.out;
+    const std::size_t size = readFile(dir / "album.hes").size();
+    EXPECT_LE(size, 0x4000u + 31 * 0x8000u);
+    std::cout << "repeating album: " << fitted.out.substr(fitted.out.find("Fitting the album")).substr(0, 60)
+              << "...; " << size << " bytes of HES with -fit\n";
+    for (unsigned n : {0u, 11u}) {
+        ASSERT_EQ(runQuorvel({args[n + 1], "alone.hes"}, dir.path()).status, 0);
+        const std::vector<double> alone = mono(renderFile(dir / "alone.hes", 15));
+        const std::vector<double> track = mono(renderVoices(
+            dir / "album.hes", 15, [](const std::string&) { return true; }, nullptr, false, static_cast<int>(n)));
+        const Likeness like = likeness(alone, track);
+        std::cout << "track " << n + 1 << ": envelope " << like.envelope << ", spectra " << like.spectra << "\n";
+        EXPECT_GE(like.envelope, 0.9) << "track " << n + 1;
     }
 }
 

@@ -263,10 +263,10 @@ TEST(FitOption, SongBeyondThirtyOneBanksIsFittedOrRefused)
     EXPECT_NE(fit.out.find("Fitting pcm.vgm: "), std::string::npos) << fit.out;
     EXPECT_LE(readFile(dir / "fit.hes").size(), 0x4000u + 31 * 0x8000u);
 
-    // 1.2 million PSG writes of 16 values and waits: no PCM, no write that changes
-    // nothing, but the same bytes over and over: played from their first copy.
+    // 600000 frames of a PSG write: no PCM, no write that changes nothing, but the
+    // same bytes over and over: played from their first copy.
     VgmBuilder v;
-    for (int k = 0; k < 600000; ++k) v.commands({0x50, static_cast<std::uint8_t>(0x90 | (k & 15)), 0x70});
+    for (int k = 0; k < 600000; ++k) v.commands({0x50, static_cast<std::uint8_t>(0x90 | (k & 15)), 0x62});
     writeFile(dir / "psg.vgm", v.finish());
     const RunResult repeated = runQuorvel({"-fit", "psg.vgm", "psg.hes"}, dir.path());
     EXPECT_EQ(repeated.status, 0) << repeated.out;

@@ -76,11 +76,12 @@ public:
     }
 
     // A song of `sections` sections, each of bars chosen from a few, with a loop at a
-    // bar or inside one.
-    Bytes song(unsigned sections)
+    // bar or inside one, after a data block of `dataBytes` (by default anything from
+    // 4 to 64 KiB, so that the commands start anywhere in the first two banks).
+    Bytes song(unsigned sections, std::uint32_t dataBytes = 0)
     {
         VgmBuilder v = ymStart();
-        Bytes bank(4096 + pick(60000)); // the commands start anywhere in the first two banks
+        Bytes bank(dataBytes != 0 ? dataBytes : 4096 + pick(60000));
         for (std::uint8_t& s : bank) s = u8(pick(256));
         v.dataBlock(0x00, bank);
         v.commands({0x52, 0x2B, 0x80, 0x90, 0x00, 0x02, 0x00, 0x2A, 0x91, 0x00, 0x00, 0x01, 0x00,
