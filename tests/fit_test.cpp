@@ -272,6 +272,7 @@ TEST(FitOption, SongBeyondThirtyOneBanksIsFittedOrRefused)
     EXPECT_EQ(repeated.status, 0) << repeated.out;
     EXPECT_NE(repeated.out.find("Fitting psg.vgm: 1802240 bytes; "), std::string::npos) << repeated.out;
     EXPECT_NE(repeated.out.find(" repeats played from their first copy\n"), std::string::npos) << repeated.out;
+    EXPECT_NE(repeated.out.find("; 106 repeats played from their first copy\n"), std::string::npos) << repeated.out;
     EXPECT_EQ(readFile(dir / "psg.hes").size(), 0x4000u + 0x8000u);
 
     // Random waits: nothing to repack at all.
