@@ -8,7 +8,6 @@
 #include "convert/compact.h"
 #include "convert/fit.h"
 #include "convert/repeats.h"
-#include "hes/hes_writer.h"
 #include "tests/audio.h"
 #include "tests/support.h"
 #include "tools/render.h"
@@ -17,18 +16,6 @@
 
 namespace quorvel::test {
 namespace {
-
-// The HES file of a converted image, with the player as built.
-Bytes hesOf(const Bytes& image)
-{
-    const auto header = makeHesHeader(static_cast<std::uint32_t>(image.size()));
-    Bytes hes(header.begin(), header.end());
-    Bytes player = readFile(QUORVEL_PLAYER_IMAGE);
-    player.resize(kPlayerImageEnd, 0x00);
-    hes.insert(hes.end(), player.begin() + kHesHeaderSize, player.end());
-    hes.insert(hes.end(), image.begin(), image.end());
-    return hes;
-}
 
 // The loudness per 10 ms of one voice, or of all.
 std::vector<double> envelope(const std::string& path, double seconds, const std::string& voice)
@@ -60,8 +47,8 @@ TEST(RepeatsHeard, SoundAsWithoutThem)
         const Converted plain = convert(vgm), packed = convert(vgm, "in.vgm", true);
         ASSERT_EQ(packed.error, "") << song.name;
         ASSERT_EQ(packed.image[kVersionOffset], kRepeatsMark) << song.name << ": nothing repeats";
-        writeFile(dir / "plain.hes", hesOf(plain.image));
-        writeFile(dir / "packed.hes", hesOf(packed.image));
+        writeFile(dir / "plain.hes", hesWithBuiltPlayer(plain.image));
+        writeFile(dir / "packed.hes", hesWithBuiltPlayer(packed.image));
         const double seconds = std::min(song.seconds + 2, 20.0);
         std::cout << song.name << ": " << getLe32(plain.image, 0x04) << " -> " << getLe32(packed.image, 0x04)
                   << " bytes of commands";

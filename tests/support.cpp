@@ -14,6 +14,7 @@
 #include "cli/convert_file.h"
 #include "convert/patch.h"
 #include "convert/compact.h"
+#include "hes/hes_writer.h"
 
 namespace quorvel::test {
 
@@ -171,5 +172,18 @@ void installPlayer(const std::string& dir)
 {
     writeFile(dir + "/drovan_huc6280.bin", readFile(std::string(QUORVEL_SOURCE_DIR) + "/drovan_huc6280.bin"));
 }
+
+#ifdef QUORVEL_PLAYER_IMAGE
+Bytes hesWithBuiltPlayer(const Bytes& image)
+{
+    const auto header = makeHesHeader(static_cast<std::uint32_t>(image.size()));
+    Bytes hes(header.begin(), header.end());
+    Bytes player = readFile(QUORVEL_PLAYER_IMAGE);
+    player.resize(kPlayerImageEnd, 0x00);
+    hes.insert(hes.end(), player.begin() + kHesHeaderSize, player.end());
+    hes.insert(hes.end(), image.begin(), image.end());
+    return hes;
+}
+#endif
 
 } // namespace quorvel::test

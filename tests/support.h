@@ -76,6 +76,11 @@ void writeFile(const std::string& path, const Bytes& bytes);
 // A copy of the repository's player image in `dir`.
 void installPlayer(const std::string& dir);
 
+#ifdef QUORVEL_PLAYER_IMAGE
+// The HES file of a converted image, with the player as built.
+Bytes hesWithBuiltPlayer(const Bytes& image);
+#endif
+
 extern const std::string kBanner;
 
 } // namespace quorvel::test

@@ -9,7 +9,10 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <map>
 
+#include "convert/compact.h"
+#include "convert/repeats.h"
 #include "tests/audio.h"
 #include "tests/support.h"
 #include "tools/render.h"
@@ -21,8 +24,15 @@ namespace {
 constexpr unsigned kMarkers = 5;     // a loop of six seconds, ten times over
 constexpr double kSeconds = 60.5;
 
-std::string convertSong(const ScratchDir& dir, const songs::Song& song)
+// The song's HES file; with `repeats`, its repeats played from their first copy.
+std::string convertSong(const ScratchDir& dir, const songs::Song& song, bool repeats = false)
 {
+    if (repeats) {
+        const Converted packed = convert(song.vgm, song.name + ".vgm", true);
+        EXPECT_EQ(packed.image[kVersionOffset], kRepeatsMark) << song.name << ": nothing repeats";
+        writeFile(dir / (song.name + ".hes"), hesWithBuiltPlayer(packed.image));
+        return dir / (song.name + ".hes");
+    }
     writeFile(dir / "drovan_huc6280.bin", readFile(QUORVEL_PLAYER_IMAGE));
     writeFile(dir / (song.name + ".vgm"), song.vgm);
     EXPECT_EQ(runQuorvel({song.name + ".vgm", song.name + ".hes"}, dir.path()).status, 0);
@@ -46,7 +56,7 @@ std::vector<long> onsets(const std::string& hes, const std::vector<long>& from)
 
 // The worst distance, in samples, of the song's markers from the same markers alone.
 template <class Mix>
-long worstMarker(const std::string& name, Mix mix)
+long worstMarker(const std::string& name, Mix mix, bool repeats = false)
 {
     const Bytes bank = songs::drumSound(6000, 200, 11025);
     const songs::TimedSong alone = songs::markersAlone(bank, kMarkers, kSeconds);
@@ -58,7 +68,7 @@ long worstMarker(const std::string& name, Mix mix)
     }
     std::vector<long> want = onsets(convertSong(dir, alone.song), due);
     for (long& w : want) w -= 2205; // search from 50 ms before the free player's onset
-    const std::vector<long> got = onsets(convertSong(dir, mixed.song), want);
+    const std::vector<long> got = onsets(convertSong(dir, mixed.song, repeats), want);
     long worst = 0;
     for (std::size_t k = 0; k < due.size(); ++k) {
         EXPECT_GE(got[k], 0) << name << ": no marker after " << due[k] << " samples";
@@ -77,6 +87,40 @@ TEST(TimeKept, RandomMixesOfEveryWaitAndPcmCommand)
     for (std::uint32_t seed = 1; seed <= 6; ++seed) {
         const std::string name = "mix-" + std::to_string(seed);
         EXPECT_LE(worstMarker(name, songs::RandomMix(seed, 6000)), 24) << name;
+    }
+}
+
+// A random mix that comes back as a bar of music does: every third span holds the
+// same mix as the last third span of its length.
+class ComingBack {
+public:
+    explicit ComingBack(std::uint32_t seed) : mix_(seed, 6000) {}
+    std::uint32_t operator()(VgmBuilder& v, std::uint32_t samples)
+    {
+        auto& [bytes, used] = seen_[{samples, calls_++ % 3 == 2 ? 0u : calls_}];
+        if (!bytes.empty()) {
+            v.commands(bytes);
+            return used;
+        }
+        const std::size_t from = v.size();
+        used = mix_(v, samples);
+        bytes = v.since(from);
+        return used;
+    }
+
+private:
+    songs::RandomMix mix_;
+    unsigned calls_ = 0;
+    std::map<std::pair<std::uint32_t, unsigned>, std::pair<Bytes, std::uint32_t>> seen_;
+};
+
+// Such mixes with their repeats played from their first copy (-fit's last step):
+// REPLAY and its return keep the same time.
+TEST(TimeKept, RandomMixesWithRepeats)
+{
+    for (std::uint32_t seed = 1; seed <= 3; ++seed) {
+        const std::string name = "mix-repeats-" + std::to_string(seed);
+        EXPECT_LE(worstMarker(name, ComingBack(seed), true), 24) << name;
     }
 }
 

@@ -66,6 +66,8 @@ public:
         return *this;
     }
     std::size_t size() const { return bytes_.size(); }
+    // The bytes written from `from` on.
+    Bytes since(std::size_t from) const { return Bytes(bytes_.begin() + static_cast<long>(from), bytes_.end()); }
 
     // A GD3 tag of the given strings (UTF-16), as it follows the data.
     static Bytes gd3(const std::vector<std::u16string>& fields)
