@@ -12,6 +12,8 @@
 #include "convert/load.h"
 #include "convert/message.h"
 #include "hes/album.h"
+#include "hes/hes_writer.h"
+#include "hes/hucard.h"
 #include "hes/playlist.h"
 
 namespace quorvel {
@@ -74,12 +76,14 @@ int runAlbum(int argc, char** argv, std::FILE* console)
         }
         help = arg == "-h" || arg == "-help" || arg == "-?";
         if (arg == "-fit") flags |= kFlagFit;
+        if (arg == "-pce") flags |= kFlagCard;
         if (arg.empty() || arg[0] != '-') paths.push_back(stripQuotes(arg)); // other options are ignored
     }
     if (help || paths.size() < 2) {
         std::fputs("Usage: quorvel-album <output> <input>...\n", console);
         if (!help) return kExitUsage;
         printOptions({"-fit      repack the songs so that the album fits in the 31 banks a HuC6280 maps",
+                      "-pce      write a HuCard image (.pce) that plays the album on a PC Engine",
                       "-version  print the program's name and version (also --version)",
                       "-h        print this help (also -help, -?)"},
                      console);
@@ -143,14 +147,21 @@ int runAlbum(int argc, char** argv, std::FILE* console)
 
     std::vector<Bytes> images;
     std::vector<PlaylistEntry> entries;
+    std::vector<CardTrack> tracks;
     for (Song& song : songs) {
         entries.push_back(playlistEntry(song.info, song.path));
+        tracks.push_back(cardTrack(song.info, song.path));
         images.push_back(std::move(song.image));
     }
     const std::string playlist = playlistText(fileName(paths[0]), firstOf(songs, &TrackInfo::game, &TrackInfo::gameJapanese),
                                               firstOf(songs, &TrackInfo::author, &TrackInfo::authorJapanese), entries);
     try {
-        writeAlbum(paths[0], images, playlist);
+        if ((flags & kFlagCard) != 0) {
+            const Bytes rom = makeHuCard(loadPlayerImage(), images, tracks);
+            writeOutputs(paths[0], {pieceOf(rom)}, playlist);
+        } else {
+            writeAlbum(paths[0], images, playlist);
+        }
     } catch (const ConversionError& error) {
         std::fputs(error.what(), console);
         return 1;

@@ -56,6 +56,7 @@ CommandLine scanArguments(const std::vector<std::string>& args)
             if (arg == "-raw") line.flags |= kFlagRaw;
             if (arg == "-m3u") line.flags |= kFlagPlaylist;
             if (arg == "-fit") line.flags |= kFlagFit;
+            if (arg == "-pce") line.flags |= kFlagCard;
             continue; // other options are ignored
         }
         if (!line.haveInput) {
@@ -85,6 +86,7 @@ int runCommandLine(int argc, char** argv, std::FILE* console)
     printOptions({"-raw      write the converted image alone, without HES header and player",
                   "-m3u      write a playlist beside the HES file, from the song's GD3 tag",
                   "-fit      repack a song beyond the 31 banks a HuC6280 maps so that it fits",
+                  "-pce      write a HuCard image (.pce) that plays the song on a PC Engine",
                   "-version  print the program's name and version (also --version)",
                   "-h        print this help (also -help, -?)"},
                  console);

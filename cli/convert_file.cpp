@@ -14,6 +14,7 @@
 #include "convert/repeats.h"
 #include "convert/track_info.h"
 #include "hes/hes_writer.h"
+#include "hes/hucard.h"
 #include "hes/playlist.h"
 
 namespace quorvel {
@@ -173,16 +174,26 @@ int convertFile(const std::string& inputPath, const std::string& outputPath,
     job.console = console;
     job.glyph = glyph;
     try {
-        loadInputImage(job);
-        if ((flags & kFlagPlaylist) != 0 && (flags & kFlagRaw) == 0) {
-            job.playlist = songPlaylist(readTrackInfo(job.inputImage), inputPath, outputPath);
+        const bool card = (flags & kFlagCard) != 0;
+        if (card && (flags & kFlagRaw) != 0) {
+            throw ConversionError("Error: -pce writes a HuCard image, -raw the converted image alone: use one of them\n");
         }
+        loadInputImage(job);
+        TrackInfo info;
+        if (card || ((flags & kFlagPlaylist) != 0 && (flags & kFlagRaw) == 0)) info = readTrackInfo(job.inputImage);
+        if ((flags & kFlagPlaylist) != 0 && (flags & kFlagRaw) == 0) job.playlist = songPlaylist(info, inputPath, outputPath);
         if ((flags & kFlagFit) != 0) {
             convertFitted(job);
         } else {
             convertImage(job);
         }
-        writeHesFile(job);
+        if (card) {
+            const Bytes rom = makeHuCard(loadPlayerImage(), {imageBytes(job)}, {cardTrack(info, inputPath)});
+            writeOutputs(outputPath, {pieceOf(rom)}, job.playlist);
+            std::fputs("Done!\n", console);
+        } else {
+            writeHesFile(job);
+        }
     } catch (const ConversionError& error) {
         std::fputs(error.what(), console);
         return 1;

@@ -18,6 +18,7 @@ using ConversionFlags = unsigned;
 constexpr ConversionFlags kFlagRaw = 8;       // "-raw": the image without HES header and player
 constexpr ConversionFlags kFlagPlaylist = 16; // "-m3u": a playlist beside the HES file
 constexpr ConversionFlags kFlagFit = 32;      // "-fit": repack a song beyond 31 banks so that it fits
+constexpr ConversionFlags kFlagCard = 64;     // "-pce": a HuCard image in place of the HES file
 
 // The progress line's glyph, a shaded block: the byte 0xB1 of the PC code page, or
 // U+2592 for a terminal that shows UTF-8.

@@ -7,17 +7,25 @@
 
 namespace quorvel {
 
-void writeAlbum(const std::string& path, const std::vector<Bytes>& images, const std::string& playlist)
+void fillAlbumTable(std::uint8_t* table, const std::vector<Bytes>& images)
 {
-    Bytes player = loadPlayerImage(); // from file offset 0x20
-    std::uint8_t* table = player.data() + (kAlbumTableOffset - kHesHeaderSize);
     table[0] = static_cast<std::uint8_t>(images.size());
     std::size_t size = 0;
-    std::vector<ImagePiece> parts = {{}, pieceOf(player)};
     for (std::size_t n = 0; n < images.size(); ++n) {
         table[1 + n] = static_cast<std::uint8_t>(size / kBankSize);
         size += images[n].size();
-        parts.push_back(pieceOf(images[n]));
+    }
+}
+
+void writeAlbum(const std::string& path, const std::vector<Bytes>& images, const std::string& playlist)
+{
+    Bytes player = loadPlayerImage(); // from file offset 0x20
+    fillAlbumTable(player.data() + (kAlbumTableOffset - kHesHeaderSize), images);
+    std::size_t size = 0;
+    std::vector<ImagePiece> parts = {{}, pieceOf(player)};
+    for (const Bytes& image : images) {
+        size += image.size();
+        parts.push_back(pieceOf(image));
     }
     const auto header = makeHesHeader(static_cast<std::uint32_t>(size));
     parts[0] = {header.data(), header.size(), 0};

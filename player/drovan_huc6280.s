@@ -33,6 +33,9 @@ WINDOW_END   = $E0
 LAST_BANK    = 30                       ; the last 32 KiB bank inside the 1 MiB a HuC6280 maps
 HEADER       = WINDOW_START * 256       ; the image header, while bank 0 is mapped
 RUN_LIMIT    = 16                       ; commands a run loop takes before the main loop
+CARD_BANK    = $7F                      ; a HuCard's own bank: its ROM's last
+CARD_START   = $C000                    ; in it, seen at 0xC000: its start-up
+CARD_SERVE   = $C003                    ;   and what serves its screen and pad
 REPLAY       = $E1                      ; plays an earlier stretch of the image again
 STRETCH_END  = $96                      ; ends the stretches REPLAY plays
 REPEATS_MARK = $53                      ; header byte 0x08 of an image with REPLAY commands
@@ -127,6 +130,7 @@ ad_fifo_w: .res 1
 ad_quota: .res 1    ; samples an ADPCM run may take
 ad_lost:  .res 1    ; nonzero once nibbles were passed over undecoded
 ad_pair:  .res 1    ; 1 when the fast path's next nibble is a pair's second
+on_card:  .res 1    ; bit 7 set when a HuCard's own bank started the song
 repeats:  .res 1    ; nonzero when the song has REPLAY commands
 depth:    .res 1    ; stretches being played again, one inside the other
 
@@ -157,14 +161,20 @@ album_banks: .res 31
         .word ignore_irq        ; IRQ1 (video)
         .word ignore_irq        ; timer
         .word ignore_irq        ; NMI
-        .word init              ; reset
+        .word card_boot         ; reset: a HuCard's
 
 .segment "CODE"
 
 ; Entered by the HES player with interrupts disabled and the track in A. Sets
 ; everything up, then plays the track's song from the main loop for ever.
 init:
-        sei
+        clc
+        bra start
+; The same from a HuCard's own bank (at 0x4003, where it looks for it): its screen
+; and pad are then served while the song plays (card_hook).
+card_init:
+        sec
+start:  sei
         csh
         cld
         tay
@@ -172,6 +182,7 @@ init:
 @clear: stz $00,x
         inx
         bne @clear
+        ror on_card
         ldx #BSS_SIZE - 1
 @bss:   stz tone,x
         dex
@@ -342,6 +353,25 @@ huc_clock:
         sta huc_scale+2
 @seek:  jsr ad_header
         jmp seek
+
+; A HuCard starts here: the memory map an HES player sets (I/O, RAM, this player's
+; bank 1), then the card's own bank at 0xC000, whose start-up shows its screen and
+; starts the first track.
+card_boot:
+        sei
+        csh
+        cld
+        ldx #$FF
+        txs
+        lda #$FF
+        tam #$01
+        lda #$F8
+        tam #$02
+        lda #$01
+        tam #$04
+        lda #CARD_BANK
+        tam #$40
+        jmp CARD_START
 
 ; Carry set when the first command (pos) is at or beyond offset A, that is when the
 ; header holds the field that ends there.

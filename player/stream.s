@@ -425,4 +425,7 @@ halt_song:
         bpl @mute
         ldx #$FF
         txs
-@halt:  bra @halt
+@halt:  bit on_card             ; a HuCard's pad still chooses the next track
+        bpl @halt
+        jsr card_hook
+        bra @halt

@@ -272,7 +272,22 @@ main:
 @tick:  lda tick_due
         beq @main
         jsr fm_tick
-@main:  jmp main
+@main:  bit on_card
+        bpl :+
+        jsr card_hook
+:       jmp main
+
+; On a HuCard: the card's own bank at 0xC000 for a moment, to serve its screen and
+; pad (once a timer step, while the player waits for its next command).
+card_hook:
+        tma #$40
+        pha
+        lda #CARD_BANK
+        tam #$40
+        jsr CARD_SERVE
+        pla
+        tam #$40
+        rts
 
 ; After a long run of commands: when the cycles counted since the timer's last step
 ; seen reach READ_CYCLES, the main loop reads the timer before the next command, so
