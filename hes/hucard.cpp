@@ -59,7 +59,7 @@ Bytes makeHuCard(const Bytes& player, const std::vector<Bytes>& images, const st
     for (const Bytes& image : images) used += image.size();
     std::size_t size = 0x8000;
     while (size < used) size *= 2;
-    if (size > kMaxCardSize) {
+    if (size > kMaxCardSize || tracks.size() > kAlbumMaxSongs) {
         throw ConversionError(formatMessage("Error: the HuCard image would be %zu bytes; a HuC6280 maps %zu\n", used,
                                             kMaxCardSize));
     }

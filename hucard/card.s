@@ -537,8 +537,8 @@ colors: .word $0003, $01FF
 colors_end:
 
 track_word: .byte "Track ", 0
-help1:  .byte "<  >  I  II   choose the track", 0
-help2:  .byte "RUN restart   SELECT pause", 0
+help1:  .byte "< > I II  track", 0
+help2:  .byte "RUN restart  SELECT pause", 0
 
 .segment "FONT"                         ; at bank offset 0x0C00, where tests look for it
 .include "font.inc"
