@@ -15,12 +15,12 @@ namespace {
 constexpr std::uint32_t kFramesPerSecond = 60; // as the card counts them
 constexpr std::uint16_t kCardAddress = 0xC000; // where the card's bank is seen
 
-// m:ss of `samples` at 44.1 kHz, or nothing when unknown.
+// mm:ss of `samples` at 44.1 kHz (as the time played shows), or nothing when unknown.
 std::string lengthText(std::uint32_t samples)
 {
     if (samples == 0) return std::string();
     const std::uint32_t seconds = (samples + 22050) / 44100;
-    return formatMessage("%u:%02u", seconds / 60 > 99 ? 99 : seconds / 60, seconds % 60);
+    return formatMessage("%02u:%02u", seconds / 60 > 99 ? 99 : seconds / 60, seconds % 60);
 }
 
 } // namespace
@@ -60,8 +60,9 @@ Bytes makeHuCard(const Bytes& player, const std::vector<Bytes>& images, const st
     std::size_t size = 0x8000;
     while (size < used) size *= 2;
     if (size > kMaxCardSize || tracks.size() > kAlbumMaxSongs) {
-        throw ConversionError(formatMessage("Error: the HuCard image would be %zu bytes; a HuC6280 maps %zu\n", used,
-                                            kMaxCardSize));
+        throw ConversionError(formatMessage(
+            "Error: the HuCard image would be %zu bytes, over the 1 MiB a HuC6280 maps: -fit repacks the song\n",
+            used));
     }
     Bytes rom(size, 0x00);
     std::copy(player.begin(), player.end(), rom.begin() + static_cast<long>(kHesHeaderSize));

@@ -55,7 +55,7 @@ seconds:    .res 2                      ; seconds played
 last_pad:   .res 1                      ; buttons held at the last frame
 level:      .res 1                      ; the fade: main volume 15..0
 fade_wait:  .res 1                      ; frames to the fade's next step
-paused:     .res 1
+has_length: .res 1                      ; nonzero when the track has a length to show
 
 .segment "CODE"
         jmp card_start
@@ -77,7 +77,6 @@ play_track:
         stz second
         stz seconds
         stz seconds+1
-        stz paused
         lda #15
         sta level
         lda #FADE_STEP
@@ -434,10 +433,11 @@ draw_track:
         jsr text_row
         ldx #ROW_TIME
         jsr clear_row
+        lda (text)
+        sta has_length
         ldx #ROW_TIME
         ldy #12
-        jsr draw_text                   ; the length, after the time
-        rts
+        jmp draw_text                   ; the length, after the time
 
 ; Row X cleared and the string at `text` on it; `text` then at the next string.
 text_row:
@@ -482,7 +482,7 @@ put_number:
         pla
         jmp put_char
 
-; The time played, m:ss (up to 99:59), before the length.
+; The time played, mm:ss (up to 99:59), before the length.
 draw_time:
         ldx #ROW_TIME
         ldy #4
@@ -511,10 +511,13 @@ draw_time:
         jsr put_char
         lda work
         jsr put_number
+        lda has_length
+        beq @done
         lda #' '
         jsr put_char
         lda #'/'
         jmp put_char
+@done:  rts
 
 .segment "RODATA"
 ; VDC registers for 256 x 224: register, low byte, high byte.
@@ -545,6 +548,6 @@ help2:  .byte "RUN restart  SELECT pause", 0
 
 ; Filled in by the converter: the number of tracks at TABLE; from TRACKS, 8 bytes a
 ; track: its length in frames (3 bytes, 0: it plays on), 1 when it fades after it
-; (it loops), the address of its four strings (title, game, author, length m:ss).
+; (it loops), the address of its four strings (title, game, author, length mm:ss).
 .segment "TABLE"
 TABLE:

@@ -67,7 +67,7 @@ TEST(HuCard, HoldsWhatTheHesHoldsAndTheTrack)
     EXPECT_EQ(cardString(card, text), "Green Hill");
     EXPECT_EQ(cardString(card, text), "A Game");
     EXPECT_EQ(cardString(card, text), "Someone");
-    EXPECT_EQ(cardString(card, text), "0:40");
+    EXPECT_EQ(cardString(card, text), "00:40");
 }
 
 // -raw is refused with -pce, and nothing is written; -m3u writes its playlist beside
@@ -89,6 +89,21 @@ TEST(HuCard, OptionsAlbumsAndTexts)
 
     ASSERT_EQ(runQuorvel({"-pce", "-m3u", "one.vgm", "one.pce"}, dir.path()).status, 0);
     EXPECT_TRUE(std::ifstream(dir / "one.m3u").good());
+
+    // Beyond 31 banks: -fit brings it in, as for an HES file.
+    VgmBuilder big;
+    big.field(0x0C, 3579545);
+    for (int k = 0; k < 400000; ++k) big.commands({0x50, static_cast<std::uint8_t>(0x90 | (k & 15)), 0x62});
+    writeFile(dir / "big.vgm", big.finish());
+    const RunResult over = runQuorvel({"-pce", "big.vgm", "big.pce"}, dir.path());
+    EXPECT_EQ(over.status, 1);
+    EXPECT_NE(over.out.find("bytes, over the 1 MiB a HuC6280 maps: -fit repacks the song\n"), std::string::npos)
+        << over.out;
+    EXPECT_FALSE(std::ifstream(dir / "big.pce").good());
+    const RunResult fitted = runQuorvel({"-pce", "-fit", "big.vgm", "big.pce"}, dir.path());
+    ASSERT_EQ(fitted.status, 0) << fitted.out;
+    EXPECT_NE(fitted.out.find("Fitting big.vgm: "), std::string::npos) << fitted.out;
+    EXPECT_EQ(readFile(dir / "big.pce").size(), 0x10000u);
 
     const RunResult album = runAlbum({"-pce", "album.pce", "one.vgm", "two.vgm"}, dir.path());
     ASSERT_EQ(album.status, 0) << album.out;
