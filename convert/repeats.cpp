@@ -72,8 +72,9 @@ public:
         const auto n = static_cast<std::uint32_t>(commands_.size() - 1); // the last marks their end
         for (std::uint32_t i = 0; i < n;) {
             Match best;
+            const std::uint64_t key = i + 1 < n ? hash(i) : 0;
             if (i + 1 < n && waitsBefore(i)) {
-                const auto found = starts_.find(hash(i));
+                const auto found = starts_.find(key);
                 if (found != starts_.end()) {
                     const std::vector<std::uint32_t>& at = found->second;
                     const std::size_t from = at.size() > kCandidates ? at.size() - kCandidates : 0;
@@ -91,7 +92,7 @@ public:
             } else {
                 pieces_.push_back({i, 1, kNone, 0, 0, waitOf(bytes(i))});
             }
-            if (i + 1 < n) starts_[hash(i)].push_back(i);
+            if (i + 1 < n) starts_[key].push_back(i);
             i += pieces_.back().count;
         }
         pieceAt_[n] = static_cast<std::uint32_t>(pieces_.size());
