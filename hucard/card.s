@@ -136,6 +136,10 @@ pause:
         jsr pad_pressed
         and #$04
         beq @wait
+        ; fall through
+
+; The PSG's main volume, both sides, at `level`.
+set_volume:
         lda level
         asl a
         asl a
@@ -186,13 +190,7 @@ track_end:
         sta fade_wait
         dec level
         beq @next
-        lda level
-        asl a
-        asl a
-        asl a
-        asl a
-        ora level
-        sta PSG_BALANCE
+        jmp set_volume
 @done:  rts
 @next:  jmp next_track
 
