@@ -153,8 +153,8 @@ TEST(HuCardOnConsole, BootsSoundsAsTheHesAndShowsTheTitle)
 }
 
 // An album of two songs without loops, 3 s each, one a low tone and one a high: the
-// card plays the first, the second by itself when the first ends, then the first
-// again.
+// card plays the first (as the album's HES does), the second by itself when the first
+// ends, then the first again, its title back on the screen.
 TEST(HuCardOnConsole, MovesOnAtEachTracksEnd)
 {
     ScratchDir dir;
@@ -167,8 +167,18 @@ TEST(HuCardOnConsole, MovesOnAtEachTracksEnd)
         writeFile(dir / (name + ".vgm"), v.finish());
     }
     ASSERT_EQ(runAlbum({"-pce", "album.pce", "low.vgm", "high.vgm"}, dir.path()).status, 0);
+    ASSERT_EQ(runAlbum({"album.hes", "low.vgm", "high.vgm"}, dir.path()).status, 0);
     runMednafen(dir / "album.pce", 8, dir / "album.png", dir / "album.wav");
+    runMednafen(dir / "album.hes", 3, dir / "album-hes.png", dir / "album-hes.wav");
     const std::vector<double> s = readWav(dir / "album.wav");
+    // The first track as the HES album's, and its title on the screen when it has
+    // come round again.
+    const double sound = likeness(readWav(dir / "album-hes.wav"), s, 2);
+    const double title = textShown(readPng(dir / "album.png"), "low");
+    std::cout << "album: loudness of its first track against the HES album " << sound << ", title shown " << title
+              << "\n";
+    EXPECT_GE(sound, 0.95);
+    EXPECT_GE(title, 0.97);
     std::size_t start = 0;
     while (start < s.size() && std::abs(s[start]) < 1000) ++start;
     std::vector<double> heard;
