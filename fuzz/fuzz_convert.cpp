@@ -1,6 +1,7 @@
 // libFuzzer target: arbitrary bytes in, as an input file (plain or gzip); the whole
 // conversion from loading to the HES header runs on them, and the playlist that
-// -m3u makes of their tag, and -fit's repacking of their PCM, with no output written.
+// -m3u makes of their tag, and -fit's repacking of their PCM and of their repeats, with
+// no output written.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -40,6 +41,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         quorvel::FitReport report;
         const quorvel::Bytes fitted = quorvel::fitPcmRuns(job.inputImage, report);
         if (report.runs == 0 && fitted != job.inputImage) __builtin_trap(); // nothing to fit: unchanged
+        // -fit's last step on the same input: repeats played from their first copy.
+        quorvel::ConversionJob repeated;
+        repeated.inputPath = job.inputPath;
+        repeated.console = console;
+        repeated.inputImage = job.inputImage;
+        repeated.inputLength = job.inputLength;
+        repeated.repeats = true;
+        quorvel::convertImage(repeated);
+        if ((repeated.imageSize & 0x7FFF) != 0 || quorvel::imageBytes(repeated).size() != repeated.imageSize) {
+            __builtin_trap();
+        }
         quorvel::convertImage(job);
         const auto header = quorvel::makeHesHeader(static_cast<std::uint32_t>(job.imageSize));
         if ((job.imageSize & 0x7FFF) != 0 || quorvel::imageBytes(job).size() != job.imageSize || header[0x14] != 0xE0) {
