@@ -11,6 +11,7 @@
 #include "convert/layout.h"
 #include "convert/load.h"
 #include "convert/message.h"
+#include "convert/samples.h"
 #include "hes/album.h"
 #include "hes/hes_writer.h"
 #include "hes/hucard.h"
@@ -25,11 +26,15 @@ struct Song {
     TrackInfo info;
 };
 
-// Converts one input as quorvel -raw would (with -fit, fitted as far as `step` says),
-// printing the same lines; false after an error line.
-bool convertSong(Song& song, ConversionFlags flags, FitStep step, const char* glyph, std::FILE* console)
+// Converts one input as quorvel -raw would (with -fit, fitted as far as `step` says,
+// playing the samples `samples` holds from there), printing the same lines; false
+// after an error line. The song's own samples then join `samples`, the song starting
+// at album bank `firstBank`.
+bool convertSong(Song& song, ConversionFlags flags, FitStep step, SampleLibrary* samples, std::size_t firstBank,
+                 const char* glyph, std::FILE* console)
 {
     ConversionJob job;
+    job.samples = samples;
     job.inputPath = song.path;
     job.flags = flags;
     job.console = console;
@@ -47,6 +52,7 @@ bool convertSong(Song& song, ConversionFlags flags, FitStep step, const char* gl
         return false;
     }
     song.image = imageBytes(job);
+    if (samples != nullptr) samples->add(song.image, firstBank, job.pcmBlocks);
     return true;
 }
 
@@ -93,28 +99,37 @@ int runAlbum(int argc, char** argv, std::FILE* console)
 
     // With -fit, an album beyond the banks is converted again with every song's PCM
     // writes as DAC streams, then with its writes that change nothing dropped too,
-    // then with its repeats played from their first copy.
+    // then with the samples an earlier song holds played from there, then with its
+    // repeats played from their first copy.
     std::vector<Song> songs;
     std::vector<bool> failed(paths.size(), false);
     bool skipped = false;
     std::size_t banks = 0;
-    for (FitStep step : {FitStep::asNeeded, FitStep::streams, FitStep::streamsAndWrites, FitStep::everything}) {
+    for (FitStep step : {FitStep::asNeeded, FitStep::streams, FitStep::streamsAndWrites, FitStep::samples,
+                         FitStep::everything}) {
         if (step != FitStep::asNeeded) {
             std::fputs(formatMessage("Fitting the album: %zu banks of 32 KiB, over the %zu a HuC6280 can map; %s\n",
                                      banks, kAlbumMaxBanks,
                                      step == FitStep::streams ? "every song's PCM writes as DAC streams"
                                      : step == FitStep::streamsAndWrites
                                          ? "every song's PCM writes as DAC streams and its writes that change nothing dropped"
+                                     : step == FitStep::samples
+                                         ? "every song's PCM writes as DAC streams, its writes that change nothing "
+                                           "dropped and each sample kept once"
                                          : "every song's PCM writes as DAC streams, its writes that change nothing "
-                                           "dropped and its repeats played from their first copy")
+                                           "dropped, each sample kept once and its repeats played from their first copy")
                            .c_str(),
                        console);
         }
         songs.clear();
+        SampleLibrary samples;
+        const bool sharing = step == FitStep::samples || step == FitStep::everything;
+        std::size_t firstBank = 0;
         for (std::size_t n = 1; n < paths.size(); ++n) {
             if (failed[n]) continue; // said once
             Song song{paths[n], Bytes(), TrackInfo()};
-            if (convertSong(song, flags, step, glyph, console)) {
+            if (convertSong(song, flags, step, sharing ? &samples : nullptr, firstBank, glyph, console)) {
+                firstBank += song.image.size() / kBankSize;
                 songs.push_back(std::move(song));
             } else {
                 failed[n] = true;

@@ -12,6 +12,7 @@
 #include "convert/load.h"
 #include "convert/patch.h"
 #include "convert/repeats.h"
+#include "convert/samples.h"
 #include "convert/track_info.h"
 #include "hes/hes_writer.h"
 #include "hes/hucard.h"
@@ -29,6 +30,11 @@ void convertImage(ConversionJob& job)
 {
     prepareHeader(job);
     compactCommands(job);
+    if (job.samples != nullptr || job.repeats) {
+        SamplesReport report;
+        shareSamples(job, job.samples, report);
+        job.sharedBlocks = report.shared;
+    }
     if (job.repeats) {
         RepeatsReport report;
         packRepeats(job, report);
@@ -69,14 +75,17 @@ std::string convertQuietly(ConversionJob& job)
 void convertFitted(ConversionJob& job, FitStep step)
 {
     Bytes original = job.inputImage; // compaction works on the input in place
+    const SampleLibrary* samples = job.samples; // the size as it was is the song's own
+    job.samples = nullptr;
     const std::string printed = convertQuietly(job);
     if (step == FitStep::asNeeded && job.imageSize <= kPlayableImageSize) {
         std::fwrite(printed.data(), 1, printed.size(), job.console);
         return;
     }
     const auto size = static_cast<std::uint32_t>(job.imageSize);
-    const auto again = [&job](Bytes image) {
+    const auto again = [&job, samples](Bytes image) {
         ConversionJob next;
+        next.samples = samples;
         next.inputPath = job.inputPath;
         next.outputPath = job.outputPath;
         next.flags = job.flags;
@@ -94,7 +103,7 @@ void convertFitted(ConversionJob& job, FitStep step)
     std::string refitted = convertQuietly(refit);
     std::uint64_t dropped = 0;
     Bytes fewer;
-    if (refit.imageSize > kPlayableImageSize || step == FitStep::streamsAndWrites || step == FitStep::everything) {
+    if (refit.imageSize > kPlayableImageSize || step >= FitStep::streamsAndWrites) {
         fewer = dropUnchangedWrites(fitted, dropped);
         if (dropped > 0) {
             refit = again(fewer);
@@ -135,6 +144,10 @@ void convertFitted(ConversionJob& job, FitStep step)
     if (dropped > 0) {
         done.push_back(formatMessage("%llu writes that change nothing dropped", static_cast<unsigned long long>(dropped)));
         tried.push_back("its writes that change nothing dropped");
+    }
+    if (refit.sharedBlocks > 0) {
+        done.push_back(formatMessage("%u sample blocks played from an earlier song's copy", refit.sharedBlocks));
+        tried.push_back("its samples played from an earlier song's copy");
     }
     if (!refit.replays.empty()) {
         done.push_back(formatMessage("%zu repeats played from their first copy", refit.replays.size()));

@@ -19,9 +19,10 @@ void convertImage(ConversionJob& job);
 
 // How far -fit goes: as far as the song needs (a song that fits is converted exactly
 // as without the flag), or, for an album beyond its banks, every song's PCM writes as
-// DAC streams, and its writes that change nothing dropped too, and its repeats played
+// DAC streams, and its writes that change nothing dropped too, and its samples that
+// an earlier song holds played from there too (job.samples), and its repeats played
 // from their first copy too.
-enum class FitStep { asNeeded, streams, streamsAndWrites, everything };
+enum class FitStep { asNeeded, streams, streamsAndWrites, samples, everything };
 
 // The same, for kFlagFit: a song whose image would pass 31 banks is converted again
 // with its runs of PCM writes as DAC streams, then, if it still does not fit, without

@@ -13,6 +13,7 @@ namespace quorvel {
 constexpr std::uint8_t kCmdYm2612Port0 = 0x52;
 constexpr std::uint8_t kCmdEndOfData = 0x66;
 constexpr std::uint8_t kCmdDataBlock = 0x67;
+constexpr std::uint8_t kPcmBlockType = 0x00; // data block type of the YM2612's PCM
 constexpr std::uint8_t kCmdBankEnd = 0x4B; // closes a 32 KiB bank of the output image
 
 // Files older than VGM 1.60 give the reserved commands 0x40-0x4E one operand, later

@@ -47,6 +47,8 @@ struct Replay {
     std::uint32_t target;
 };
 
+class SampleLibrary;
+
 struct ConversionJob {
     std::string inputPath;
     std::string outputPath;
@@ -72,6 +74,10 @@ struct ConversionJob {
     std::uint32_t progressCount = 0;    // glyphs printed on the "Converting" line
     bool repeats = false;               // stretches met before are played again (-fit)
     std::vector<Replay> replays;        // by position, when they are
+    const SampleLibrary* samples = nullptr; // the album's songs before this one (-fit):
+                                        // the samples they hold are played from there
+    std::uint32_t sharedBlocks = 0;     // data blocks played from an earlier song's copy
+    std::vector<std::uint32_t> pcmBlocks; // image offset of each YM2612 PCM data block
 
     std::vector<std::string> warnings;  // printed once the progress line is complete
     std::string playlist;               // M3U text to write beside the HES file, or none

@@ -174,6 +174,7 @@ void layOut(ConversionJob& job, Emitter& out)
     const ProgressSchedule progress(packedLength);
     std::uint64_t checkAt = progress.nextCheck(printed);
 
+    job.pcmBlocks.clear();
     std::uint32_t k = job.headerSize;
     for (bool done = false; !done;) {
         if constexpr (Emitter::kTakesRuns) {
@@ -206,6 +207,9 @@ void layOut(ConversionJob& job, Emitter& out)
         if (frame.status == FrameStatus::incomplete) {
             throw ConversionError(formatMessage(
                 "Error: the packed stream ends inside the command at offset 0x%x\n", k));
+        }
+        if (packed[k] == kCmdDataBlock && packed[k + 2] == kPcmBlockType) {
+            job.pcmBlocks.push_back(static_cast<std::uint32_t>(out.size()));
         }
         out.command(packed + k, frame.operands);
         done = packed[k] == kCmdEndOfData;

@@ -38,7 +38,9 @@ CARD_START   = $C000                    ; in it, seen at 0xC000: its start-up
 CARD_SERVE   = $C003                    ;   and what serves its screen and pad
 REPLAY       = $E1                      ; plays an earlier stretch of the image again
 STRETCH_END  = $96                      ; ends the stretches REPLAY plays
-REPEATS_MARK = $53                      ; header byte 0x08 of an image with REPLAY commands
+SHARED_BLOCK = $3F                      ; data block type: samples an earlier block holds
+REPEATS_MARK = $53                      ; header byte 0x08 of an image with the converter's
+                                        ; own commands: REPLAY, STRETCH_END, SHARED_BLOCK
 MAX_DEPTH    = 8                        ; REPLAY commands inside the stretches they play
 
 .segment "ZEROPAGE"
@@ -131,8 +133,9 @@ ad_quota: .res 1    ; samples an ADPCM run may take
 ad_lost:  .res 1    ; nonzero once nibbles were passed over undecoded
 ad_pair:  .res 1    ; 1 when the fast path's next nibble is a pair's second
 on_card:  .res 1    ; bit 7 set when a HuCard's own bank started the song
-repeats:  .res 1    ; nonzero when the song has REPLAY commands
+repeats:  .res 1    ; nonzero when the image has the converter's own commands
 depth:    .res 1    ; stretches being played again, one inside the other
+blk_last: .res 3    ; where the last data block taken into the data bank stands in the song
 
 ; Indexed by Y, which has no zero-page form for every instruction used: kept in RAM
 ; proper, since an absolute address below 0x100 would reach the I/O page instead.
@@ -218,7 +221,7 @@ ignore_irq:
 ; The image header, read from the song's first bank before the first command.
 
 read_header:
-        lda HEADER+$08          ; the converter marks an image with REPLAY commands
+        lda HEADER+$08          ; the converter marks an image with its own commands
         cmp #REPEATS_MARK
         bne @first
         dec repeats

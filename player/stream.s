@@ -181,22 +181,26 @@ seek:
         sta ptr+1
         rts
 
-; pos = the stream's image offset.
+; pos = the stream's image offset; from tell_at, A banks further on (first_bank: the
+; offset from the album's first image). Takes the same time whatever the bank.
 tell:
+        cla
+tell_at:
+        clc
+        adc bank
+        tax
         lda ptr
         sta pos
         lda ptr+1
         sec
         sbc #WINDOW_START
+        asl a
         sta pos+1
-        lda bank
+        txa
         lsr a
         sta pos+2
-        bcc @even
-        lda pos+1
-        ora #$80
-        sta pos+1
-@even:  stz pos+3
+        ror pos+1               ; an odd bank's upper half
+        stz pos+3
         rts
 
 ; Runs one command: dispatched through a table by its byte, which the handler finds
@@ -311,7 +315,12 @@ bank_end:
         jmp map_bank
 @done:  rts
 
-; 0x67 0x66 type size32 data: skipped by its size (bit 31 marks the second chip).
+; 0x67 0x66 type size32 data: skipped by its size (bit 31 marks the second chip). A
+; YM2612 PCM block (type 0x00) joins the data bank, and so does, in an image the
+; converter marks, a SHARED_BLOCK (type 0x3F): its data, two 32-bit numbers, give
+; where the same samples stand (an offset from the album's first image) and their
+; length. Only blocks past the last one taken are new: the loop brings the stream
+; back over the others. The time this takes is the same wherever the song's banks are.
 data_block:
         next_byte               ; 0x66
         next_byte               ; type
@@ -327,9 +336,40 @@ data_block:
         sta tmp+3
         jsr tell
         tya
+        beq @order
+        cmp #SHARED_BLOCK
         bne @skip
-        jsr pcm_block           ; YM2612 PCM: part of the data bank
-@skip:  clc
+        lda repeats
+        beq @skip
+@order: lda pos+2
+        cmp blk_last+2
+        bne @new
+        lda pos+1
+        cmp blk_last+1
+        bne @new
+        lda pos
+        cmp blk_last
+@new:   beq @skip
+        bcc @skip
+        ldx #2
+@last:  lda pos,x
+        sta blk_last,x
+        dex
+        bpl @last
+        tya
+        beq @own
+        ldx #0                  ; the samples stand elsewhere: pos and tmp say where
+@where: next_byte
+        sta pos,x
+        inx
+        cpx #8
+        bne @where
+        jmp pcm_block
+@own:   lda first_bank
+        jsr tell_at
+        jsr pcm_block
+@skip:  jsr tell                ; on past the data
+        clc
         ldx #0
 @add:   lda pos,x
         adc tmp,x

@@ -63,7 +63,7 @@ fm_merge_units:
         .byte >(N * (YM_MERGE_CYCLES - PCM_MERGE_CYCLES) * 77)
         .endrepeat
 .segment "BSS"
-blk_image: .res 3 * MAX_BLOCKS          ; image offset of each block's data, by byte planes
+blk_image: .res 3 * MAX_BLOCKS          ; where each block's data stands from the album's first image
 blk_start: .res 3 * MAX_BLOCKS          ; its offset in the data bank
 blk_size:  .res 3 * MAX_BLOCKS          ; its length (entries from `blocks` on are unused)
 
@@ -613,7 +613,7 @@ pcm_find:
         and #$1F
         ora #$E0
         sta pcm_ptr+1
-        lda tmp+1               ; pcm_page = 2 + 4 x first_bank + offset / 8 KiB
+        lda tmp+1               ; pcm_page = 2 + offset / 8 KiB
         lsr tmp+2
         ror a
         lsr tmp+2
@@ -626,16 +626,10 @@ pcm_find:
         ror a
         ldx tmp+2
         bne @none
-        sta pcm_page
-        lda first_bank
-        asl a
-        asl a
+        cmp #$80 - 2            ; the last page a HuC6280 maps is 0x7F
+        bcs @none
         adc #2                  ; carry is clear
-        adc pcm_page
-        bcs @none
         sta pcm_page
-        cmp #$80                ; the last page a HuC6280 maps is 0x7F
-        bcs @none
         sta pcm_end_at          ; nonzero: pcm_pos is not kept while the block is read
         clc
         rts
@@ -645,27 +639,13 @@ pcm_find:
         sec
         rts
 
-; A type 0x00 data block whose data starts at image offset pos and is tmp bytes long
-; joins the data bank, unless the loop has brought the stream back over it. Keeps pos
-; and tmp.
+; A data block of tmp bytes whose data stands at pos (an offset from the album's
+; first image) joins the data bank, while the table has room. Keeps pos and tmp.
 pcm_block:
         ldx blocks
-        beq @new                ; the first block
         cpx #MAX_BLOCKS
         bcs @done
-        dex                     ; only blocks past the last one found are new
-        lda pos+2
-        cmp blk_image+2*MAX_BLOCKS,x
-        bne @order
-        lda pos+1
-        cmp blk_image+MAX_BLOCKS,x
-        bne @order
         lda pos
-        cmp blk_image,x
-@order: beq @done
-        bcc @done
-        inx
-@new:   lda pos
         sta blk_image,x
         lda pos+1
         sta blk_image+MAX_BLOCKS,x

@@ -1,6 +1,6 @@
 // Repeats played from their first copy: a model of the player reading a converted
-// image (bank ends, REPLAY and STRETCH_END, the loop) gives the commands it plays;
-// with repeats they are the commands the image without them plays, one for one.
+// image gives the commands it plays; with repeats they are the commands the image
+// without them plays, one for one, and its data bank the same.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,86 +11,12 @@
 #include "convert/layout.h"
 #include "convert/patch.h"
 #include "convert/repeats.h"
+#include "tests/image_model.h"
 #include "tests/support.h"
 #include "tools/repeat_songs.h"
 
 namespace quorvel::test {
 namespace {
-
-constexpr std::size_t kBank = 0x8000;
-
-struct Played {
-    std::vector<Bytes> commands; // every command the chips get, in order
-    unsigned deepest = 0;        // REPLAYs one inside the other
-    unsigned acrossBanks = 0;    // stretches played that run into a following bank
-    std::string fault;           // where the image could not be read as the player reads it
-};
-
-// Reads the image as the player does, through the end of data `passes` times.
-Played play(const Bytes& image, int passes)
-{
-    Played out;
-    const bool repeats = image[kVersionOffset] == kRepeatsMark;
-    const OperandTable& operands = operandTable(false);
-    const std::uint32_t loopField = getLe32(image, 0x1C);
-    struct Frame {
-        std::size_t back;
-        std::uint32_t left;
-        std::size_t bank;
-    };
-    std::vector<Frame> frames;
-    std::size_t i = computeHeaderSize(image);
-    for (int pass = 0; pass < passes;) {
-        if (i >= image.size()) {
-            out.fault = "read past the image at " + std::to_string(i);
-            return out;
-        }
-        const std::uint8_t c = image[i];
-        if (c == kCmdBankEnd) { // on to the next bank unless already at its start
-            i = (i + 1) % kBank == 0 ? i + 1 : (i / kBank + 1) * kBank;
-            continue;
-        }
-        if (repeats && c == kCmdReplay) {
-            if (frames.size() == kMaxReplayDepth) {
-                out.fault = "too deep at " + std::to_string(i);
-                return out;
-            }
-            const std::uint32_t target = image[i + 1] | image[i + 2] << 8 | (image[i + 3] & 0x0F) << 16;
-            frames.push_back({i + 5, static_cast<std::uint32_t>((image[i + 3] >> 4) << 8 | image[i + 4]), target / kBank});
-            out.deepest = std::max(out.deepest, static_cast<unsigned>(frames.size()));
-            i = target;
-            continue;
-        }
-        if (repeats && c == kCmdStretchEnd) {
-            ++i;
-            if (!frames.empty() && --frames.back().left == 0) {
-                if (i / kBank != frames.back().bank) ++out.acrossBanks;
-                i = frames.back().back;
-                frames.pop_back();
-            }
-            continue;
-        }
-        if (c == kCmdEndOfData) {
-            if (!frames.empty()) {
-                out.fault = "end of data inside a stretch at " + std::to_string(i);
-                return out;
-            }
-            ++pass;
-            if (loopField == 0) break;
-            i = loopField + 0x1Cu;
-            continue;
-        }
-        const auto frame = frameCommand(image.data(), i + 1, image.size(), operands);
-        if (frame.status != FrameStatus::ok) {
-            out.fault = "no command at " + std::to_string(i);
-            return out;
-        }
-        out.commands.emplace_back(image.begin() + static_cast<long>(i),
-                                  image.begin() + static_cast<long>(i + 1 + frame.operands));
-        i += 1 + frame.operands;
-    }
-    return out;
-}
 
 // The image with repeats played again as far as `limits` allow.
 Bytes imageWithRepeats(const Bytes& vgm, const RepeatsLimits& limits)
@@ -124,6 +50,7 @@ Compared compareRepeats(const Bytes& vgm, const std::string& what, const Repeats
     r.played = play(packed, 2);
     EXPECT_EQ(want.fault, "") << what;
     EXPECT_EQ(r.played.fault, "") << what;
+    EXPECT_EQ(r.played.dataBank, want.dataBank) << what;
     EXPECT_EQ(r.played.commands.size(), want.commands.size()) << what;
     for (std::size_t k = 0; k < std::min(want.commands.size(), r.played.commands.size()); ++k) {
         if (r.played.commands[k] != want.commands[k]) {
@@ -189,6 +116,7 @@ TEST(Repeats, RandomStreamsPlayAsTheyAre)
             want.commands.erase(std::remove_if(want.commands.begin(), want.commands.end(), ours), want.commands.end());
         }
         EXPECT_EQ(got.commands, want.commands) << "seed " << seed;
+        EXPECT_EQ(got.dataBank, want.dataBank) << "seed " << seed;
     }
 }
 
