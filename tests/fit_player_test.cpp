@@ -7,8 +7,10 @@
 #include <iostream>
 
 #include "tests/audio.h"
+#include "tests/mednafen.h"
 #include "tests/support.h"
 #include "tools/fit_songs.h"
+#include "tools/kit_songs.h"
 #include "tools/repeat_songs.h"
 #include "tools/render.h"
 
@@ -165,6 +167,63 @@ TEST(FitAlbum, SongsThatRepeatThemselvesFit)
         std::cout << "track " << n + 1 << ": envelope " << like.envelope << ", spectra " << like.spectra << "\n";
         EXPECT_GE(like.envelope, 0.9) << "track " << n + 1;
     }
+    // Mednafen plays the same track (the HES header's first song) as the song alone.
+    Bytes album = readFile(dir / "album.hes");
+    album[5] = 9;
+    writeFile(dir / "track10.hes", album);
+    ASSERT_EQ(runQuorvel({args[10], "alone.hes"}, dir.path()).status, 0);
+    runMednafen(dir / "track10.hes", 6, dir / "track10.png", dir / "track10.wav");
+    runMednafen(dir / "alone.hes", 6, dir / "alone.png", dir / "alone.wav");
+    const double heard = mednafenLikeness(readWav(dir / "alone.wav"), readWav(dir / "track10.wav"), 4);
+    std::cout << "track 10 in Mednafen: loudness " << heard << "\n";
+    EXPECT_GE(heard, 0.9);
+}
+
+// A soundtrack of sixteen songs that share their drums, each fitting alone, that
+// together take more than 31 banks even with their writes that change nothing
+// dropped: with -fit each sample is kept once and the album fits; each track sounds
+// like the song converted alone, its samples read from the tracks before it, in
+// libgme and in Mednafen.
+TEST(FitAlbum, SongsThatShareTheirSamplesFit)
+{
+    ScratchDir dir;
+    writeFile(dir / "drovan_huc6280.bin", readFile(QUORVEL_PLAYER_IMAGE));
+    std::vector<std::string> args = {"album.hes"};
+    songs::KitSongs kit(9, 8);
+    for (std::uint32_t n = 0; n < 16; ++n) {
+        const std::string name = "kit" + std::to_string(n) + ".vgm";
+        writeFile(dir / name, kit.song(5 + kit.pick(3), 40));
+        args.push_back(name);
+    }
+    args.push_back("-fit");
+    const RunResult fitted = runAlbum(args, dir.path());
+    ASSERT_EQ(fitted.status, 0) << fitted.out;
+    EXPECT_NE(fitted.out.find("dropped and each sample kept once\n"), std::string::npos) << fitted.out;
+    EXPECT_NE(fitted.out.find("sample blocks played from an earlier song's copy\n"), std::string::npos) << fitted.out;
+    EXPECT_EQ(fitted.out.find("repeats played"), std::string::npos) << "no more than needed";
+    const std::size_t size = readFile(dir / "album.hes").size();
+    EXPECT_LE(size, 0x4000u + 31 * 0x8000u);
+    std::cout << "kit album: " << fitted.out.substr(fitted.out.find("Fitting the album")).substr(0, 60) << "...; "
+              << size << " bytes of HES with -fit\n";
+    for (unsigned n : {1u, 9u, 15u}) {
+        ASSERT_EQ(runQuorvel({args[n + 1], "alone.hes"}, dir.path()).status, 0);
+        const std::vector<double> alone = mono(renderFile(dir / "alone.hes", 8));
+        const std::vector<double> track = mono(renderVoices(
+            dir / "album.hes", 8, [](const std::string&) { return true; }, nullptr, false, static_cast<int>(n)));
+        const Likeness like = likeness(alone, track);
+        std::cout << "track " << n + 1 << ": envelope " << like.envelope << ", spectra " << like.spectra << "\n";
+        EXPECT_GE(like.envelope, 0.9) << "track " << n + 1;
+    }
+    // Mednafen plays the same track (the HES header's first song) as the song alone.
+    Bytes album = readFile(dir / "album.hes");
+    album[5] = 9;
+    writeFile(dir / "track10.hes", album);
+    ASSERT_EQ(runQuorvel({args[10], "alone.hes"}, dir.path()).status, 0);
+    runMednafen(dir / "track10.hes", 6, dir / "track10.png", dir / "track10.wav");
+    runMednafen(dir / "alone.hes", 6, dir / "alone.png", dir / "alone.wav");
+    const double heard = mednafenLikeness(readWav(dir / "alone.wav"), readWav(dir / "track10.wav"), 4);
+    std::cout << "track 10 in Mednafen: loudness " << heard << "\n";
+    EXPECT_GE(heard, 0.9);
 }
 
 } // namespace

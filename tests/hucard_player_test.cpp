@@ -10,6 +10,7 @@
 #include "convert/track_info.h"
 #include "hes/hucard.h"
 #include "tests/audio.h"
+#include "tests/mednafen.h"
 #include "tests/support.h"
 #include "tools/adpcm_songs.h"
 #include "tools/huc_songs.h"
@@ -19,44 +20,10 @@
 namespace quorvel::test {
 namespace {
 
-constexpr std::size_t kRate = 48000; // Mednafen's recordings
-
 struct Frame {
     std::size_t width = 0, height = 0;
     std::vector<std::uint8_t> gray;
 };
-
-// Runs `file` in Mednafen for `seconds`: the frame shown then, and the sound.
-void runMednafen(const std::string& file, double seconds, const std::string& png, const std::string& wav)
-{
-    const std::string command = "bash " QUORVEL_SOURCE_DIR "/tools/mednafen-frame.sh '" + file + "' '" + png + "' " +
-                                std::to_string(static_cast<int>(seconds)) + " '" + wav + "' >/dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
-}
-
-// A 16-bit WAV's samples, its channels added.
-std::vector<double> readWav(const std::string& path)
-{
-    const Bytes d = readFile(path);
-    std::vector<double> out;
-    std::size_t channels = 2;
-    for (std::size_t i = 12; i + 8 <= d.size();) {
-        const std::uint32_t size = getLe32(d.data() + i + 4);
-        if (std::equal(d.begin() + static_cast<long>(i), d.begin() + static_cast<long>(i) + 4, "fmt ")) {
-            channels = getLe16(d.data() + i + 10);
-        }
-        if (std::equal(d.begin() + static_cast<long>(i), d.begin() + static_cast<long>(i) + 4, "data")) {
-            for (std::size_t k = i + 8; k + 2 * channels <= std::min<std::size_t>(d.size(), i + 8 + size); k += 2 * channels) {
-                double s = 0;
-                for (std::size_t c = 0; c < channels; ++c) s += static_cast<std::int16_t>(getLe16(d.data() + k + 2 * c));
-                out.push_back(s);
-            }
-            break;
-        }
-        i += 8 + size + (size & 1);
-    }
-    return out;
-}
 
 // A PNG as 8-bit gray, through ffmpeg.
 Frame readPng(const std::string& path)
@@ -105,26 +72,6 @@ double textShown(const Frame& f, const std::string& text)
     return best;
 }
 
-// Loudness per 50 ms of `b` against `a` over `seconds` from half a second in, at the
-// lag (in 10 ms steps, up to a second either way: the two start at their own time)
-// where they are most alike.
-double likeness(const std::vector<double>& a, const std::vector<double>& b, double seconds)
-{
-    const std::size_t window = kRate / 20, step = kRate / 100, from = kRate / 2;
-    double best = 0;
-    for (long lag = -static_cast<long>(kRate); lag <= static_cast<long>(kRate); lag += static_cast<long>(step)) {
-        std::vector<double> x, y;
-        for (std::size_t at = from; at + window <= from + static_cast<std::size_t>(seconds * kRate); at += window) {
-            const long other = static_cast<long>(at) + lag;
-            if (other < 0 || at + window > a.size() || static_cast<std::size_t>(other) + window > b.size()) break;
-            x.push_back(rms(a, at, window));
-            y.push_back(rms(b, static_cast<std::size_t>(other), window));
-        }
-        if (x.size() >= 40) best = std::max(best, correlation(x, y));
-    }
-    return best;
-}
-
 // Songs of each kind the player voices, each as a HuCard and as an HES file: the card
 // boots and sounds as the HES does (loudness per 50 ms >= 0.95) and shows its title.
 TEST(HuCardOnConsole, BootsSoundsAsTheHesAndShowsTheTitle)
@@ -143,7 +90,7 @@ TEST(HuCardOnConsole, BootsSoundsAsTheHesAndShowsTheTitle)
         ASSERT_EQ(runQuorvel({name + ".vgm", name + ".hes"}, dir.path()).status, 0) << name;
         runMednafen(dir / (name + ".pce"), 6, dir / (name + ".png"), dir / (name + "-pce.wav"));
         runMednafen(dir / (name + ".hes"), 6, dir / (name + "-hes.png"), dir / (name + "-hes.wav"));
-        const double sound = likeness(readWav(dir / (name + "-hes.wav")), readWav(dir / (name + "-pce.wav")), 4);
+        const double sound = mednafenLikeness(readWav(dir / (name + "-hes.wav")), readWav(dir / (name + "-pce.wav")), 4);
         const std::string expected = cardText(cardTrack(readTrackInfo(vgm), name + ".vgm").title);
         const double title = textShown(readPng(dir / (name + ".png")), expected);
         std::cout << name << ": loudness against the HES " << sound << ", title shown " << title << "\n";
@@ -173,7 +120,7 @@ TEST(HuCardOnConsole, MovesOnAtEachTracksEnd)
     const std::vector<double> s = readWav(dir / "album.wav");
     // The first track as the HES album's, and its title on the screen when it has
     // come round again.
-    const double sound = likeness(readWav(dir / "album-hes.wav"), s, 2);
+    const double sound = mednafenLikeness(readWav(dir / "album-hes.wav"), s, 2);
     const double title = textShown(readPng(dir / "album.png"), "low");
     std::cout << "album: loudness of its first track against the HES album " << sound << ", title shown " << title
               << "\n";
@@ -183,8 +130,8 @@ TEST(HuCardOnConsole, MovesOnAtEachTracksEnd)
     while (start < s.size() && std::abs(s[start]) < 1000) ++start;
     std::vector<double> heard;
     for (const double at : {1.5, 4.5, 7.0}) {
-        const auto from = start + static_cast<std::size_t>(at * kRate);
-        heard.push_back(from + 4096 <= s.size() ? fundamental(s, from, 4096, 100, 2000) * kRate / 44100.0 : 0);
+        const auto from = start + static_cast<std::size_t>(at * kMednafenRate);
+        heard.push_back(from + 4096 <= s.size() ? fundamental(s, from, 4096, 100, 2000) * kMednafenRate / 44100.0 : 0);
     }
     std::cout << "album: " << heard[0] << " Hz, then " << heard[1] << " Hz, then " << heard[2] << " Hz\n";
     EXPECT_NEAR(heard[0], songs::midiHz(57), 4);
