@@ -27,10 +27,11 @@ struct Song {
 };
 
 // Converts one input as quorvel -raw would (with -fit, fitted as far as `step` says,
-// playing the samples `samples` holds from there), printing the same lines; false
-// after an error line. The song's own samples then join `samples`, the song starting
-// at album bank `firstBank`.
-bool convertSong(Song& song, ConversionFlags flags, FitStep step, SampleLibrary* samples, std::size_t firstBank,
+// playing the samples `samples` holds from there), printing the same lines, and
+// keeps its image without the fill of its last pages; false after an error line. The
+// song's own samples then join `samples`, the song standing `start` bytes into the
+// album's images.
+bool convertSong(Song& song, ConversionFlags flags, FitStep step, SampleLibrary* samples, std::size_t start,
                  const char* glyph, std::FILE* console)
 {
     ConversionJob job;
@@ -51,8 +52,8 @@ bool convertSong(Song& song, ConversionFlags flags, FitStep step, SampleLibrary*
         std::fputs(error.what(), console);
         return false;
     }
-    song.image = imageBytes(job);
-    if (samples != nullptr) samples->add(song.image, firstBank, job.pcmBlocks);
+    song.image = albumImage(imageBytes(job));
+    if (samples != nullptr) samples->add(song.image, start, job.pcmBlocks);
     return true;
 }
 
@@ -104,12 +105,13 @@ int runAlbum(int argc, char** argv, std::FILE* console)
     std::vector<Song> songs;
     std::vector<bool> failed(paths.size(), false);
     bool skipped = false;
-    std::size_t banks = 0;
+    std::size_t pages = 0;
+    const auto banks = [&pages] { return (pages + kAlbumPagesPerBank - 1) / kAlbumPagesPerBank; };
     for (FitStep step : {FitStep::asNeeded, FitStep::streams, FitStep::streamsAndWrites, FitStep::samples,
                          FitStep::everything}) {
         if (step != FitStep::asNeeded) {
             std::fputs(formatMessage("Fitting the album: %zu banks of 32 KiB, over the %zu a HuC6280 can map; %s\n",
-                                     banks, kAlbumMaxBanks,
+                                     banks(), kAlbumMaxBanks,
                                      step == FitStep::streams ? "every song's PCM writes as DAC streams"
                                      : step == FitStep::streamsAndWrites
                                          ? "every song's PCM writes as DAC streams and its writes that change nothing dropped"
@@ -124,37 +126,43 @@ int runAlbum(int argc, char** argv, std::FILE* console)
         songs.clear();
         SampleLibrary samples;
         const bool sharing = step == FitStep::samples || step == FitStep::everything;
-        std::size_t firstBank = 0;
+        pages = 0;
         for (std::size_t n = 1; n < paths.size(); ++n) {
             if (failed[n]) continue; // said once
             Song song{paths[n], Bytes(), TrackInfo()};
-            if (convertSong(song, flags, step, sharing ? &samples : nullptr, firstBank, glyph, console)) {
-                firstBank += song.image.size() / kBankSize;
+            if (convertSong(song, flags, step, sharing ? &samples : nullptr, pages * kAlbumPageSize, glyph, console)) {
+                pages += song.image.size() / kAlbumPageSize;
                 songs.push_back(std::move(song));
             } else {
                 failed[n] = true;
                 skipped = true;
             }
         }
-        banks = 0;
-        for (const Song& song : songs) banks += song.image.size() / kBankSize;
-        if (banks <= kAlbumMaxBanks || (flags & kFlagFit) == 0) break;
+        if (pages <= kAlbumMaxPages || (flags & kFlagFit) == 0) break;
     }
     if (songs.empty()) {
         std::fputs("Error: no input could be converted; nothing was written\n", console);
         return 1;
     }
 
-    banks = 0;
-    std::string tooLarge;
-    for (const Song& song : songs) {
-        banks += song.image.size() / kBankSize;
-        if (banks > kAlbumMaxBanks) tooLarge += (tooLarge.empty() ? "" : ", ") + song.path;
+    std::string tooMany, tooLarge;
+    pages = 0;
+    for (std::size_t n = 0; n < songs.size(); ++n) {
+        pages += songs[n].image.size() / kAlbumPageSize;
+        if (n >= kAlbumMaxSongs) tooMany += (tooMany.empty() ? "" : ", ") + songs[n].path;
+        if (pages > kAlbumMaxPages) tooLarge += (tooLarge.empty() ? "" : ", ") + songs[n].path;
+    }
+    if (!tooMany.empty()) {
+        std::fputs(formatMessage("Error: an album holds at most %zu songs; these inputs do not fit: %s\n",
+                                 kAlbumMaxSongs, tooMany.c_str())
+                       .c_str(),
+                   console);
+        return 1;
     }
     if (!tooLarge.empty()) {
         std::fputs(formatMessage("Error: the album takes %zu banks of 32 KiB, more than the %zu a HuC6280 can map; "
                                  "these inputs do not fit: %s\n",
-                                 banks, kAlbumMaxBanks, tooLarge.c_str())
+                                 banks(), kAlbumMaxBanks, tooLarge.c_str())
                        .c_str(),
                    console);
         return 1;

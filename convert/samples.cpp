@@ -8,7 +8,6 @@
 
 #include "convert/commands.h"
 #include "convert/compact.h"
-#include "convert/layout.h"
 #include "convert/repeats.h"
 
 namespace quorvel {
@@ -32,13 +31,13 @@ std::uint32_t blockSize(const std::uint8_t* command) { return getLe32(command + 
 
 } // namespace
 
-void SampleLibrary::add(const Bytes& image, std::size_t firstBank, const std::vector<std::uint32_t>& blocks)
+void SampleLibrary::add(const Bytes& image, std::size_t start, const std::vector<std::uint32_t>& blocks)
 {
     for (const std::uint32_t at : blocks) {
         if (at + kBlockHead > image.size() || image[at] != kCmdDataBlock || image[at + 2] != kPcmBlockType) continue;
         const std::uint32_t size = blockSize(image.data() + at);
         if (size > image.size() - at - kBlockHead) continue;
-        const Block block{static_cast<std::uint32_t>(firstBank * kBankSize + at + kBlockHead), size, pool_.size()};
+        const Block block{static_cast<std::uint32_t>(start + at + kBlockHead), size, pool_.size()};
         pool_.insert(pool_.end(), image.begin() + at + kBlockHead, image.begin() + at + kBlockHead + size);
         for (std::size_t w = 0; w + kWindow <= size; w += kWindow) {
             std::vector<std::size_t>& places = windows_[windowHash(pool_.data() + block.pool + w)];

@@ -24,9 +24,9 @@ constexpr std::uint32_t kMinSharedBlock = 64;
 // The YM2612 PCM blocks (data block type 0x00) of the songs laid out so far.
 class SampleLibrary {
 public:
-    // Adds the blocks of a converted image that starts at album bank `firstBank`:
-    // `blocks` lists where each such data block command stands in the image.
-    void add(const Bytes& image, std::size_t firstBank, const std::vector<std::uint32_t>& blocks);
+    // Adds the blocks of a converted image that stands `start` bytes into the album's
+    // images: `blocks` lists where each such data block command stands in the image.
+    void add(const Bytes& image, std::size_t start, const std::vector<std::uint32_t>& blocks);
     // Where `size` bytes equal to `data` stand inside one block (an offset from the
     // album's first image), or kNotHeld.
     static constexpr std::uint32_t kNotHeld = 0xFFFFFFFFu;

@@ -7,12 +7,20 @@
 
 namespace quorvel {
 
+Bytes albumImage(Bytes image)
+{
+    std::size_t used = image.size();
+    while (used > 0 && image[used - 1] == 0x00) --used;
+    image.resize((used + kAlbumPageSize - 1) / kAlbumPageSize * kAlbumPageSize);
+    return image;
+}
+
 void fillAlbumTable(std::uint8_t* table, const std::vector<Bytes>& images)
 {
     table[0] = static_cast<std::uint8_t>(images.size());
     std::size_t size = 0;
     for (std::size_t n = 0; n < images.size(); ++n) {
-        table[1 + n] = static_cast<std::uint8_t>(size / kBankSize);
+        table[1 + n] = static_cast<std::uint8_t>(size / kAlbumPageSize);
         size += images[n].size();
     }
 }

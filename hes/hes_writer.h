@@ -17,7 +17,7 @@ constexpr std::size_t kPlayerImageEnd = 0x4000; // player bytes 0x20-0x3FFF are 
 
 // The player's table of an album's songs, in bank 0 of the player image: the number
 // of songs (0 in a single song's file, where every track plays the one song), then the
-// first 32 KiB image bank of each.
+// first 8 KiB page of the images of each.
 constexpr std::size_t kAlbumTableOffset = 0x1F00;
 constexpr std::size_t kAlbumMaxSongs = 31;
 

@@ -46,7 +46,8 @@ MAX_DEPTH    = 8                        ; REPLAY commands inside the stretches t
 .segment "ZEROPAGE"
 ptr:      .res 2    ; next byte of the stream
 bank:     .res 1    ; 32 KiB bank of the song in windows 3-6
-first_bank: .res 1  ; the image bank where the song starts
+first_page: .res 1  ; the 8 KiB page of the album's images where the song starts
+song_base: .res 2   ; the same in 256-byte units
 cmd:      .res 1    ; the command being run
 credit:   .res 4    ; estimated song time now minus the next command's due time
 base:     .res 4    ; the same at the timer counter's last step, exact
@@ -154,10 +155,10 @@ left_lo:   .res MAX_DEPTH
 left_hi:   .res MAX_DEPTH
 
 ; An album's songs, filled in by quorvel-album: how many (0 in a single song's file,
-; which plays its one song for every track), then the image bank where each starts.
+; which plays its one song for every track), then the 8 KiB page of the images where each starts.
 .segment "ALBUM"
 album_songs: .byte 0
-album_banks: .res 31
+album_pages: .res 31
 
 .segment "VECTORS"
         .word ignore_irq        ; IRQ2 and BRK
@@ -198,14 +199,20 @@ start:  sei
         sta st_step
         sta st_stride
         sta st_bytes
-        lda album_songs
+        lda album_songs         ; a single song starts at page 0
         beq @song
         cpy album_songs
         bcc @track
         jmp halt_song           ; an album has no such track: silence
-@track: lda album_banks,y
-        sta first_bank
-@song:  cla                     ; the song's first bank, for its header
+@track: lda album_pages,y
+@song:  sta first_page          ; the same time for a single song and an album's
+        ldx #5                  ; song_base = first_page x 32
+@base:  asl a
+        rol song_base+1
+        dex
+        bne @base
+        sta song_base
+        cla                     ; the song's first bank, for its header
         jsr map_bank
         jsr init_units
         jsr init_fm

@@ -121,18 +121,19 @@ handlers:
 .segment "CODE"
 
 ; Maps the song's bank A into windows 3-6. A bank beyond what a HuC6280 maps ends
-; the song.
+; the song. (An album's song may start at any 8 KiB page: its last window may then
+; reach past its last page, which is never read.)
 map_bank:
-        clc
-        adc first_bank
-        bcs @beyond
         cmp #LAST_BANK + 1
+        bcs @beyond
+        asl a
+        asl a                   ; carry is clear
+        adc first_page
+        cmp #4 * LAST_BANK + 4
         bcc @map
 @beyond:
         jmp halt_song
-@map:   asl a
-        asl a
-        adc #2                  ; carry is clear
+@map:   adc #2                  ; carry is clear
         tam #$08
         inc a
         tam #$10
@@ -181,14 +182,8 @@ seek:
         sta ptr+1
         rts
 
-; pos = the stream's image offset; from tell_at, A banks further on (first_bank: the
-; offset from the album's first image). Takes the same time whatever the bank.
+; pos = the stream's image offset, in the same time whatever the bank.
 tell:
-        cla
-tell_at:
-        clc
-        adc bank
-        tax
         lda ptr
         sta pos
         lda ptr+1
@@ -196,7 +191,7 @@ tell_at:
         sbc #WINDOW_START
         asl a
         sta pos+1
-        txa
+        lda bank
         lsr a
         sta pos+2
         ror pos+1               ; an odd bank's upper half
@@ -365,8 +360,13 @@ data_block:
         cpx #8
         bne @where
         jmp pcm_block
-@own:   lda first_bank
-        jsr tell_at
+@own:   clc                     ; where it stands from the album's first image
+        lda pos+1
+        adc song_base
+        sta pos+1
+        lda pos+2
+        adc song_base+1
+        sta pos+2
         jsr pcm_block
 @skip:  jsr tell                ; on past the data
         clc

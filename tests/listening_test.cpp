@@ -167,27 +167,36 @@ TEST_F(Listening, AlbumSkipsInputsThatFailAndRefusesWhatDoesNotFit)
     EXPECT_NE(r.out.find("Error: Failed to open missing.vgm\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("shorter than a 64-byte VGM header\n"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.substr(r.out.size() - 6), "Done!\n");
-    EXPECT_EQ(readFile(dir / "album.hes").size(), 0x4000u + 2 * 0x8000u);
+    EXPECT_EQ(readFile(dir / "album.hes").size(), 0x4000u + 2 * 0x2000u) << "each song on the 8 KiB pages it fills";
     EXPECT_NE(readFile(dir / "album.m3u").size(), 0u);
 
     r = runAlbum({"none.hes", "missing.vgm", "broken.vgm"}, dir.path());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(readFile(dir / "none.hes").size() + readFile(dir / "none.m3u").size(), 0u);
 
-    // Ten banks a song: after three of them and a one-bank song, a fourth does not fit
-    // in the 31 a HuC6280 maps, nor does what comes after it.
+    // Forty pages (ten banks) a song: after three of them and a one-page song, a fourth
+    // does not fit in the 31 banks a HuC6280 maps, nor does what comes after it.
     VgmBuilder big;
     big.dataBlock(0x00, Bytes(10 * 0x8000 - 0x400, 0x80));
     for (const char* name : {"a.vgm", "b.vgm", "c.vgm", "d.vgm"}) writeFile(dir / name, big.finish("big"));
     writeFile(dir / "full.hes", {5});
     r = runAlbum({"full.hes", "a.vgm", "b.vgm", "c.vgm", "song.vgm", "d.vgm", "song.vgm"}, dir.path());
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("Error: the album takes 42 banks of 32 KiB, more than the 31 a HuC6280 can map; "
+    EXPECT_NE(r.out.find("Error: the album takes 41 banks of 32 KiB, more than the 31 a HuC6280 can map; "
                          "these inputs do not fit: d.vgm, song.vgm\n"),
               std::string::npos)
         << r.out;
     EXPECT_EQ(readFile(dir / "full.hes"), (Bytes{5}));
     EXPECT_EQ(readFile(dir / "full.m3u").size(), 0u);
+
+    // Small songs fit in few pages, but the player's table holds 31.
+    std::vector<std::string> many = {"full.hes"};
+    for (int n = 0; n < 32; ++n) many.push_back(n == 31 ? "b.vgm" : "song.vgm");
+    r = runAlbum(many, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Error: an album holds at most 31 songs; these inputs do not fit: b.vgm\n"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(readFile(dir / "full.hes"), (Bytes{5}));
 
     // A playlist that cannot be written: nothing is.
     ASSERT_EQ(::mkdir((dir / "blocked.m3u").c_str(), 0755), 0);

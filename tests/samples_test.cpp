@@ -11,6 +11,7 @@
 #include "convert/patch.h"
 #include "convert/repeats.h"
 #include "convert/samples.h"
+#include "hes/album.h"
 #include "tests/image_model.h"
 #include "tests/support.h"
 #include "tools/kit_songs.h"
@@ -49,8 +50,8 @@ TEST(SharedSamples, FoundWhereTheyStandInOneBlock)
     std::vector<std::uint32_t> at;
     const Bytes image = imageOfBlocks({a, b, silence}, at);
     SampleLibrary library;
-    library.add(image, 3, at); // the song starts at the album's bank 3
-    const std::uint32_t base = 3 * 0x8000;
+    const std::uint32_t base = 3 * 0x2000; // the song starts at the album's page 3
+    library.add(image, base, at);
 
     EXPECT_EQ(library.find(a.data(), a.size()), base + at[0] + 7);
     EXPECT_EQ(library.find(b.data() + 1, 2999), base + at[1] + 8) << "a stretch to the block's end";
@@ -73,7 +74,7 @@ struct Track {
     SamplesReport report;
 };
 
-Track convertTrack(const Bytes& vgm, SampleLibrary& library, std::size_t firstBank, bool repeats)
+Track convertTrack(const Bytes& vgm, SampleLibrary& library, std::size_t start, bool repeats)
 {
     Track t;
     Console console;
@@ -88,8 +89,8 @@ Track convertTrack(const Bytes& vgm, SampleLibrary& library, std::size_t firstBa
     }
     layoutBanks(job);
     patchHeader(job);
-    t.shared = imageBytes(job);
-    library.add(t.shared, firstBank, job.pcmBlocks);
+    t.shared = albumImage(imageBytes(job));
+    library.add(t.shared, start, job.pcmBlocks);
     const Converted alone = convert(vgm);
     EXPECT_EQ(alone.error, "");
     t.alone = alone.image;
@@ -112,7 +113,7 @@ TEST(SharedSamples, EveryTrackPlaysTheSongAlone)
         unsigned shared = 0;
         for (unsigned n = 0; n < 8; ++n) {
             const Bytes vgm = kit.song(3 + kit.pick(5), 10 + kit.pick(20));
-            tracks.push_back(convertTrack(vgm, library, album.size() / 0x8000, repeats));
+            tracks.push_back(convertTrack(vgm, library, album.size(), repeats));
             album.insert(album.end(), tracks.back().shared.begin(), tracks.back().shared.end());
             alone += tracks.back().alone.size();
             used += getLe32(tracks.back().shared, 0x04);
