@@ -1,7 +1,7 @@
 // libFuzzer target: arbitrary bytes in, as an input file (plain or gzip); the whole
 // conversion from loading to the HES header runs on them, and the playlist that
-// -m3u makes of their tag, and -fit's repacking of their PCM and of their repeats, with
-// no output written.
+// -m3u makes of their tag, and -fit's repacking of their PCM, of their samples (as an
+// album's second song) and of their repeats, with no output written.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -13,6 +13,7 @@
 #include "convert/fit.h"
 #include "convert/patch.h"
 #include "convert/load.h"
+#include "convert/samples.h"
 #include "hes/hes_writer.h"
 
 // Loading runs on every input; the conversion only on images up to this size. A few
@@ -41,20 +42,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         quorvel::FitReport report;
         const quorvel::Bytes fitted = quorvel::fitPcmRuns(job.inputImage, report);
         if (report.runs == 0 && fitted != job.inputImage) __builtin_trap(); // nothing to fit: unchanged
-        // -fit's last step on the same input: repeats played from their first copy.
+        // -fit's last steps on the same input, as an album's second song: its samples
+        // played from the first song's copy (here the input converted as it is) and
+        // its repeats from their first copy.
+        const quorvel::Bytes original = job.inputImage;
+        const std::uint32_t length = job.inputLength;
+        quorvel::convertImage(job);
+        const auto header = quorvel::makeHesHeader(static_cast<std::uint32_t>(job.imageSize));
+        const quorvel::Bytes image = quorvel::imageBytes(job);
+        if ((job.imageSize & 0x7FFF) != 0 || image.size() != job.imageSize || header[0x14] != 0xE0) __builtin_trap();
+        quorvel::SampleLibrary samples;
+        samples.add(image, 0, job.pcmBlocks);
         quorvel::ConversionJob repeated;
         repeated.inputPath = job.inputPath;
         repeated.console = console;
-        repeated.inputImage = job.inputImage;
-        repeated.inputLength = job.inputLength;
+        repeated.inputImage = original;
+        repeated.inputLength = length;
         repeated.repeats = true;
+        repeated.samples = &samples;
         quorvel::convertImage(repeated);
         if ((repeated.imageSize & 0x7FFF) != 0 || quorvel::imageBytes(repeated).size() != repeated.imageSize) {
-            __builtin_trap();
-        }
-        quorvel::convertImage(job);
-        const auto header = quorvel::makeHesHeader(static_cast<std::uint32_t>(job.imageSize));
-        if ((job.imageSize & 0x7FFF) != 0 || quorvel::imageBytes(job).size() != job.imageSize || header[0x14] != 0xE0) {
             __builtin_trap();
         }
     } catch (const quorvel::ConversionError&) {
