@@ -7,11 +7,8 @@
 #include <iostream>
 
 #include "convert/compact.h"
-#include "convert/layout.h"
-#include "convert/patch.h"
 #include "convert/repeats.h"
 #include "convert/samples.h"
-#include "hes/album.h"
 #include "tests/image_model.h"
 #include "tests/support.h"
 #include "tools/kit_songs.h"
@@ -71,26 +68,13 @@ TEST(SharedSamples, FoundWhereTheyStandInOneBlock)
 // A track converted with the samples of the songs before it, and the same song alone.
 struct Track {
     Bytes shared, alone;
-    SamplesReport report;
+    std::uint32_t sharedBlocks = 0;
 };
 
 Track convertTrack(const Bytes& vgm, SampleLibrary& library, std::size_t start, bool repeats)
 {
     Track t;
-    Console console;
-    ConversionJob job;
-    loadJob(job, vgm, console.stream());
-    prepareHeader(job);
-    compactCommands(job);
-    shareSamples(job, &library, t.report);
-    if (repeats) {
-        RepeatsReport report;
-        packRepeats(job, report);
-    }
-    layoutBanks(job);
-    patchHeader(job);
-    t.shared = albumImage(imageBytes(job));
-    library.add(t.shared, start, job.pcmBlocks);
+    t.shared = albumTrack(vgm, library, start, repeats, &t.sharedBlocks);
     const Converted alone = convert(vgm);
     EXPECT_EQ(alone.error, "");
     t.alone = alone.image;
@@ -124,7 +108,7 @@ TEST(SharedSamples, EveryTrackPlaysTheSongAlone)
             const Played want = play(tracks[n].alone, 2), got = play(tracks[n].shared, 2, &album);
             ASSERT_EQ(want.fault, "") << what;
             ASSERT_EQ(got.fault, "") << what;
-            EXPECT_EQ(got.shared, tracks[n].report.shared) << what;
+            EXPECT_EQ(got.shared, tracks[n].sharedBlocks) << what;
             EXPECT_EQ(got.dataBank, want.dataBank) << what;
             EXPECT_EQ(got.commands, want.commands) << what;
             EXPECT_EQ(tracks[n].shared[kVersionOffset] == kRepeatsMark, got.shared > 0 || got.deepest > 0) << what;
@@ -147,7 +131,7 @@ TEST(SharedSamples, EveryTrackPlaysTheSongAlone)
                 };
                 if (block.size() >= kMinSharedBlock && std::any_of(earlier.begin(), earlier.end(), in)) ++held;
             }
-            EXPECT_EQ(tracks[n].report.shared, held) << "seed " << seed << ", track " << n + 1;
+            EXPECT_EQ(tracks[n].sharedBlocks, held) << "seed " << seed << ", track " << n + 1;
             earlier.insert(earlier.end(), blocks.begin(), blocks.end());
         }
         EXPECT_GT(shared, 10u);

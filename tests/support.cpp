@@ -14,6 +14,9 @@
 #include "cli/convert_file.h"
 #include "convert/patch.h"
 #include "convert/compact.h"
+#include "convert/layout.h"
+#include "convert/repeats.h"
+#include "hes/album.h"
 #include "hes/hes_writer.h"
 
 namespace quorvel::test {
@@ -173,17 +176,46 @@ void installPlayer(const std::string& dir)
     writeFile(dir + "/drovan_huc6280.bin", readFile(std::string(QUORVEL_SOURCE_DIR) + "/drovan_huc6280.bin"));
 }
 
-#ifdef QUORVEL_PLAYER_IMAGE
-Bytes hesWithBuiltPlayer(const Bytes& image)
+Bytes albumTrack(const Bytes& vgm, SampleLibrary& library, std::size_t start, bool repeats, std::uint32_t* shared)
 {
-    const auto header = makeHesHeader(static_cast<std::uint32_t>(image.size()));
+    Console console;
+    ConversionJob job;
+    loadJob(job, vgm, console.stream());
+    prepareHeader(job);
+    compactCommands(job);
+    SamplesReport report;
+    shareSamples(job, &library, report);
+    if (repeats) {
+        RepeatsReport packed;
+        packRepeats(job, packed);
+    }
+    layoutBanks(job);
+    patchHeader(job);
+    const Bytes image = albumImage(imageBytes(job));
+    library.add(image, start, job.pcmBlocks);
+    if (shared != nullptr) *shared = report.shared;
+    return image;
+}
+
+#ifdef QUORVEL_PLAYER_IMAGE
+namespace {
+Bytes hesOf(const std::vector<Bytes>& images)
+{
+    std::size_t size = 0;
+    for (const Bytes& image : images) size += image.size();
+    const auto header = makeHesHeader(static_cast<std::uint32_t>(size));
     Bytes hes(header.begin(), header.end());
     Bytes player = readFile(QUORVEL_PLAYER_IMAGE);
     player.resize(kPlayerImageEnd, 0x00);
+    if (images.size() > 1) fillAlbumTable(player.data() + kAlbumTableOffset, images);
     hes.insert(hes.end(), player.begin() + kHesHeaderSize, player.end());
-    hes.insert(hes.end(), image.begin(), image.end());
+    for (const Bytes& image : images) hes.insert(hes.end(), image.begin(), image.end());
     return hes;
 }
+} // namespace
+
+Bytes hesWithBuiltPlayer(const Bytes& image) { return hesOf({image}); }
+Bytes albumWithBuiltPlayer(const std::vector<Bytes>& images) { return hesOf(images); }
 #endif
 
 } // namespace quorvel::test

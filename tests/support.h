@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "convert/job.h"
+#include "convert/samples.h"
 #include "tools/vgm_builder.h"
 
 namespace quorvel::test {
@@ -76,9 +77,17 @@ void writeFile(const std::string& path, const Bytes& bytes);
 // A copy of the repository's player image in `dir`.
 void installPlayer(const std::string& dir);
 
+// A song converted as an album's track that stands `start` bytes into the album's
+// images: its samples that `library` holds played from there (and with `repeats`, its
+// repeats from their first copy), the image as the album holds it; its own samples
+// then join `library`. `shared` tells how many blocks were.
+Bytes albumTrack(const Bytes& vgm, SampleLibrary& library, std::size_t start, bool repeats, std::uint32_t* shared = nullptr);
+
 #ifdef QUORVEL_PLAYER_IMAGE
 // The HES file of a converted image, with the player as built.
 Bytes hesWithBuiltPlayer(const Bytes& image);
+// The same for an album of images, each as the album holds it.
+Bytes albumWithBuiltPlayer(const std::vector<Bytes>& images);
 #endif
 
 extern const std::string kBanner;
