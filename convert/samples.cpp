@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <string_view>
 
 #include "convert/commands.h"
 #include "convert/compact.h"
@@ -96,7 +97,6 @@ void shareSamples(ConversionJob& job, const SampleLibrary* library, SamplesRepor
                 if (target != SampleLibrary::kNotHeld) {
                     changes.push_back({k, length, target});
                     ++report.shared;
-                    report.bytes += length;
                 }
             }
         }
@@ -113,7 +113,9 @@ void shareSamples(ConversionJob& job, const SampleLibrary* library, SamplesRepor
     // command after it); a mark that is no command's stays as it is.
     std::uint32_t from = job.headerSize, newLoop = job.loopMark;
     for (const Change& change : changes) {
-        if (job.loopMark >= from && job.loopMark <= change.at) newLoop = static_cast<std::uint32_t>(out.size() + job.loopMark - from);
+        if (job.loopMark >= from && job.loopMark <= change.at) {
+            newLoop = static_cast<std::uint32_t>(out.size() + job.loopMark - from);
+        }
         appendBytes(out, packed.data() + from, change.at - from);
         if (change.target != SampleLibrary::kNotHeld) {
             std::uint8_t shared[kSharedBlockLength] = {kCmdDataBlock, kCmdEndOfData, kSharedBlockType, 8, 0, 0, 0};
@@ -123,7 +125,9 @@ void shareSamples(ConversionJob& job, const SampleLibrary* library, SamplesRepor
         }
         from = change.at + change.length;
     }
-    if (job.loopMark >= from && job.loopMark < end) newLoop = static_cast<std::uint32_t>(out.size() + job.loopMark - from);
+    if (job.loopMark >= from && job.loopMark < end) {
+        newLoop = static_cast<std::uint32_t>(out.size() + job.loopMark - from);
+    }
     appendBytes(out, packed.data() + from, job.packedLength - from); // on to the tail as it stands
     job.loopMark = newLoop;
     job.packedLength = static_cast<std::uint32_t>(out.size());

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -47,7 +46,6 @@ private:
 
 struct SamplesReport {
     std::uint32_t shared = 0;    // data blocks now SHARED_BLOCKs
-    std::uint64_t bytes = 0;     // bytes they took before
 };
 
 // Rewrites job.packedStream (its length and loop mark with it): each YM2612 data

@@ -136,7 +136,7 @@ ad_pair:  .res 1    ; 1 when the fast path's next nibble is a pair's second
 on_card:  .res 1    ; bit 7 set when a HuCard's own bank started the song
 repeats:  .res 1    ; nonzero when the image has the converter's own commands
 depth:    .res 1    ; stretches being played again, one inside the other
-blk_last: .res 3    ; where the last data block taken into the data bank stands in the song
+blk_last: .res 3    ; where in the song the last data block taken stands
 
 ; Indexed by Y, which has no zero-page form for every instruction used: kept in RAM
 ; proper, since an absolute address below 0x100 would reach the I/O page instead.
@@ -155,7 +155,8 @@ left_lo:   .res MAX_DEPTH
 left_hi:   .res MAX_DEPTH
 
 ; An album's songs, filled in by quorvel-album: how many (0 in a single song's file,
-; which plays its one song for every track), then the 8 KiB page of the images where each starts.
+; which plays its one song for every track), then the 8 KiB page of the images where
+; each starts.
 .segment "ALBUM"
 album_songs: .byte 0
 album_pages: .res 31

@@ -315,7 +315,7 @@ bank_end:
 ; converter marks, a SHARED_BLOCK (type 0x3F): its data, two 32-bit numbers, give
 ; where the same samples stand (an offset from the album's first image) and their
 ; length. Only blocks past the last one taken are new: the loop brings the stream
-; back over the others. The time this takes is the same wherever the song's banks are.
+; back over the others. This takes the same time wherever the song's banks are.
 data_block:
         next_byte               ; 0x66
         next_byte               ; type
