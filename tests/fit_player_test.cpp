@@ -135,10 +135,51 @@ TEST(FitAlbum, TwentySongsBeyondTheBanksFit)
     }
 }
 
+// quorvel-album -fit on `args` (the album first, the inputs after it): the album
+// fits in the 31 banks; says what was done and how large it is.
+RunResult fitAlbum(const ScratchDir& dir, std::vector<std::string> args, const std::string& what)
+{
+    args.push_back("-fit");
+    const RunResult fitted = runAlbum(args, dir.path());
+    EXPECT_EQ(fitted.status, 0) << fitted.out;
+    const std::size_t size = readFile(dir / args[0]).size();
+    EXPECT_LE(size, 0x4000u + 31 * 0x8000u);
+    const std::size_t line = fitted.out.rfind("Fitting the album");
+    std::cout << what << ": " << (line == std::string::npos ? "" : fitted.out.substr(line, 60)) << "...; " << size
+              << " bytes of HES with -fit\n";
+    return fitted;
+}
+
+// The album's `tracks` against their songs converted alone, loudness per 10 ms over
+// `seconds` in libgme; track 10 in Mednafen too (the HES header's first song).
+void expectTracksAsAlone(const ScratchDir& dir, const std::vector<std::string>& args,
+                         std::initializer_list<unsigned> tracks, double seconds)
+{
+    for (unsigned n : tracks) {
+        ASSERT_EQ(runQuorvel({args[n + 1], "alone.hes"}, dir.path()).status, 0);
+        const std::vector<double> alone = mono(renderFile(dir / "alone.hes", seconds));
+        const std::vector<double> track = mono(renderVoices(
+            dir / args[0], seconds, [](const std::string&) { return true; }, nullptr, false, static_cast<int>(n)));
+        const Likeness like = likeness(alone, track);
+        std::cout << "track " << n + 1 << ": envelope " << like.envelope << ", spectra " << like.spectra << "\n";
+        EXPECT_GE(like.envelope, 0.9) << "track " << n + 1;
+    }
+    Bytes album = readFile(dir / args[0]);
+    album[5] = 9;
+    writeFile(dir / "track10.hes", album);
+    ASSERT_EQ(runQuorvel({args[10], "alone.hes"}, dir.path()).status, 0);
+    runMednafen(dir / "track10.hes", 6, dir / "track10.png", dir / "track10.wav");
+    runMednafen(dir / "alone.hes", 6, dir / "alone.png", dir / "alone.wav");
+    const double heard = mednafenLikeness(readWav(dir / "alone.wav"), readWav(dir / "track10.wav"), 4);
+    std::cout << "track 10 in Mednafen: loudness " << heard << "\n";
+    EXPECT_GE(heard, 0.9);
+}
+
 // An album of twelve songs that repeat their bars and sections (FM, SN76489, PCM
 // from the data bank, DAC streams of their own), each fitting alone, that together
 // take more than 31 banks: with -fit their repeats are played from the first copy
-// and the album fits; each track's voices sound like the song converted alone.
+// and the album fits; each track sounds like the song converted alone, in libgme and
+// in Mednafen.
 TEST(FitAlbum, SongsThatRepeatThemselvesFit)
 {
     ScratchDir dir;
@@ -150,33 +191,9 @@ TEST(FitAlbum, SongsThatRepeatThemselvesFit)
         writeFile(dir / name, maker.song(50, 4096));
         args.push_back(name);
     }
-    args.push_back("-fit");
-    const RunResult fitted = runAlbum(args, dir.path());
-    ASSERT_EQ(fitted.status, 0) << fitted.out;
+    const RunResult fitted = fitAlbum(dir, args, "repeating album");
     EXPECT_NE(fitted.out.find("its repeats played from their first copy\n"), std::string::npos) << fitted.out;
-    const std::size_t size = readFile(dir / "album.hes").size();
-    EXPECT_LE(size, 0x4000u + 31 * 0x8000u);
-    std::cout << "repeating album: " << fitted.out.substr(fitted.out.find("Fitting the album")).substr(0, 60)
-              << "...; " << size << " bytes of HES with -fit\n";
-    for (unsigned n : {0u, 11u}) {
-        ASSERT_EQ(runQuorvel({args[n + 1], "alone.hes"}, dir.path()).status, 0);
-        const std::vector<double> alone = mono(renderFile(dir / "alone.hes", 15));
-        const std::vector<double> track = mono(renderVoices(
-            dir / "album.hes", 15, [](const std::string&) { return true; }, nullptr, false, static_cast<int>(n)));
-        const Likeness like = likeness(alone, track);
-        std::cout << "track " << n + 1 << ": envelope " << like.envelope << ", spectra " << like.spectra << "\n";
-        EXPECT_GE(like.envelope, 0.9) << "track " << n + 1;
-    }
-    // Mednafen plays the same track (the HES header's first song) as the song alone.
-    Bytes album = readFile(dir / "album.hes");
-    album[5] = 9;
-    writeFile(dir / "track10.hes", album);
-    ASSERT_EQ(runQuorvel({args[10], "alone.hes"}, dir.path()).status, 0);
-    runMednafen(dir / "track10.hes", 6, dir / "track10.png", dir / "track10.wav");
-    runMednafen(dir / "alone.hes", 6, dir / "alone.png", dir / "alone.wav");
-    const double heard = mednafenLikeness(readWav(dir / "alone.wav"), readWav(dir / "track10.wav"), 4);
-    std::cout << "track 10 in Mednafen: loudness " << heard << "\n";
-    EXPECT_GE(heard, 0.9);
+    expectTracksAsAlone(dir, args, {0u, 11u}, 15);
 }
 
 // A soundtrack of sixteen songs that share their drums, each fitting alone, that
@@ -195,35 +212,11 @@ TEST(FitAlbum, SongsThatShareTheirSamplesFit)
         writeFile(dir / name, kit.song(5 + kit.pick(3), 40));
         args.push_back(name);
     }
-    args.push_back("-fit");
-    const RunResult fitted = runAlbum(args, dir.path());
-    ASSERT_EQ(fitted.status, 0) << fitted.out;
+    const RunResult fitted = fitAlbum(dir, args, "kit album");
     EXPECT_NE(fitted.out.find("dropped and each sample kept once\n"), std::string::npos) << fitted.out;
     EXPECT_NE(fitted.out.find("sample blocks played from an earlier song's copy\n"), std::string::npos) << fitted.out;
     EXPECT_EQ(fitted.out.find("repeats played"), std::string::npos) << "no more than needed";
-    const std::size_t size = readFile(dir / "album.hes").size();
-    EXPECT_LE(size, 0x4000u + 31 * 0x8000u);
-    std::cout << "kit album: " << fitted.out.substr(fitted.out.find("Fitting the album")).substr(0, 60) << "...; "
-              << size << " bytes of HES with -fit\n";
-    for (unsigned n : {1u, 9u, 15u}) {
-        ASSERT_EQ(runQuorvel({args[n + 1], "alone.hes"}, dir.path()).status, 0);
-        const std::vector<double> alone = mono(renderFile(dir / "alone.hes", 8));
-        const std::vector<double> track = mono(renderVoices(
-            dir / "album.hes", 8, [](const std::string&) { return true; }, nullptr, false, static_cast<int>(n)));
-        const Likeness like = likeness(alone, track);
-        std::cout << "track " << n + 1 << ": envelope " << like.envelope << ", spectra " << like.spectra << "\n";
-        EXPECT_GE(like.envelope, 0.9) << "track " << n + 1;
-    }
-    // Mednafen plays the same track (the HES header's first song) as the song alone.
-    Bytes album = readFile(dir / "album.hes");
-    album[5] = 9;
-    writeFile(dir / "track10.hes", album);
-    ASSERT_EQ(runQuorvel({args[10], "alone.hes"}, dir.path()).status, 0);
-    runMednafen(dir / "track10.hes", 6, dir / "track10.png", dir / "track10.wav");
-    runMednafen(dir / "alone.hes", 6, dir / "alone.png", dir / "alone.wav");
-    const double heard = mednafenLikeness(readWav(dir / "alone.wav"), readWav(dir / "track10.wav"), 4);
-    std::cout << "track 10 in Mednafen: loudness " << heard << "\n";
-    EXPECT_GE(heard, 0.9);
+    expectTracksAsAlone(dir, args, {1u, 9u, 15u}, 8);
 }
 
 } // namespace
