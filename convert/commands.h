@@ -70,6 +70,10 @@ inline const OperandTable& operandTable(bool shortReservedWrites)
     return shortReservedWrites ? detail::kOperandsBefore160 : detail::kOperands;
 }
 
+// The data length of the data block (0x67 0x66 type size32) at `command`: its size
+// with bit 31 (the second-chip flag) cleared. The caller has framed the block's head.
+inline std::uint32_t dataBlockSize(const std::uint8_t* command) { return getLe32(command + 3) & 0x7FFFFFFFu; }
+
 // Frames the command whose byte stands at buffer[pos - 1], looking no further than
 // `end`. A data block (0x67) must continue with 0x66, a type byte, a 32-bit size and
 // the data, whose length is the size with bit 31 (the second-chip flag) cleared.
@@ -82,7 +86,7 @@ inline Frame frameCommand(const std::uint8_t* buffer, std::size_t pos, std::size
         if (room == 0) return {FrameStatus::incomplete, 0};
         if (buffer[pos] != kCmdEndOfData) return {FrameStatus::illegalDataBlock, 0};
         if (room < detail::kDataBlockHead) return {FrameStatus::incomplete, 0};
-        const std::size_t data = getLe32(buffer + pos + 2) & 0x7FFFFFFFu;
+        const std::size_t data = dataBlockSize(buffer + pos - 1);
         if (data > room - detail::kDataBlockHead) return {FrameStatus::incomplete, 0};
         return {FrameStatus::ok, detail::kDataBlockHead + data};
     }

@@ -28,15 +28,13 @@ std::size_t windowHash(const std::uint8_t* at)
     return std::hash<std::string_view>()(std::string_view(reinterpret_cast<const char*>(at), kWindow));
 }
 
-std::uint32_t blockSize(const std::uint8_t* command) { return getLe32(command + 3) & 0x7FFFFFFFu; }
-
 } // namespace
 
 void SampleLibrary::add(const Bytes& image, std::size_t start, const std::vector<std::uint32_t>& blocks)
 {
     for (const std::uint32_t at : blocks) {
         if (at + kBlockHead > image.size() || image[at] != kCmdDataBlock || image[at + 2] != kPcmBlockType) continue;
-        const std::uint32_t size = blockSize(image.data() + at);
+        const std::uint32_t size = dataBlockSize(image.data() + at);
         if (size > image.size() - at - kBlockHead) continue;
         const Block block{static_cast<std::uint32_t>(start + at + kBlockHead), size, pool_.size()};
         pool_.insert(pool_.end(), image.begin() + at + kBlockHead, image.begin() + at + kBlockHead + size);
@@ -89,7 +87,7 @@ void shareSamples(ConversionJob& job, const SampleLibrary* library, SamplesRepor
         const auto length = static_cast<std::uint32_t>(1 + frame.operands);
         if (packed[k] == kCmdDataBlock) {
             const std::uint8_t type = packed[k + 2];
-            const std::uint32_t size = blockSize(packed.data() + k);
+            const std::uint32_t size = dataBlockSize(packed.data() + k);
             if (type == kSharedBlockType) {
                 changes.push_back({k, length, SampleLibrary::kNotHeld});
             } else if (type == kPcmBlockType && library != nullptr && size >= kMinSharedBlock) {
@@ -120,7 +118,7 @@ void shareSamples(ConversionJob& job, const SampleLibrary* library, SamplesRepor
         if (change.target != SampleLibrary::kNotHeld) {
             std::uint8_t shared[kSharedBlockLength] = {kCmdDataBlock, kCmdEndOfData, kSharedBlockType, 8, 0, 0, 0};
             setLe32(shared + kBlockHead, change.target);
-            setLe32(shared + kBlockHead + 4, blockSize(packed.data() + change.at));
+            setLe32(shared + kBlockHead + 4, dataBlockSize(packed.data() + change.at));
             appendBytes(out, shared, sizeof shared);
         }
         from = change.at + change.length;

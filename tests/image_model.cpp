@@ -81,7 +81,7 @@ Played play(const Bytes& image, int passes, const Bytes* album)
             if ((type == kPcmBlockType || shared) && i > lastBlock) {
                 lastBlock = i;
                 const Bytes& from = shared && album != nullptr ? *album : image;
-                std::size_t at = i + 7, size = getLe32(image, i + 3) & 0x7FFFFFFFu;
+                std::size_t at = i + 7, size = dataBlockSize(image.data() + i);
                 if (shared) {
                     at = getLe32(image, i + 7);
                     size = getLe32(image, i + 11);
