@@ -7,6 +7,7 @@
 
 #include "cli/command_line.h"
 #include "cli/convert_file.h"
+#include "cli/guard.h"
 #include "convert/patch.h"
 #include "convert/layout.h"
 #include "convert/load.h"
@@ -26,13 +27,37 @@ struct Song {
     TrackInfo info;
 };
 
+// An error line of one song's conversion, naming the song where it does not already.
+std::string namingSong(const std::string& line, const std::string& path)
+{
+    if (line.find(path) != std::string::npos) return line;
+    const std::string error = "Error: ";
+    if (line.rfind(error, 0) == 0) return error + path + ": " + line.substr(error.size());
+    return "Error: " + path + ": " + line;
+}
+
+// Why a song was left out: its error line without "Error: ", the song's name before
+// what is said of it, and the line end.
+std::string reasonOf(const std::string& line, const std::string& path)
+{
+    std::string reason = line.rfind("Error: ", 0) == 0 ? line.substr(7) : line;
+    for (const std::string& lead : {path + " is ", path + ": ", path + " "}) {
+        if (reason.rfind(lead, 0) == 0) {
+            reason.erase(0, lead.size());
+            break;
+        }
+    }
+    while (!reason.empty() && reason.back() == '\n') reason.pop_back();
+    return reason;
+}
+
 // Converts one input as quorvel -raw would (with -fit, fitted as far as `step` says,
 // playing the samples `samples` holds from there), printing the same lines, and
-// keeps its image without the fill of its last pages; false after an error line. The
-// song's own samples then join `samples`, the song standing `start` bytes into the
-// album's images.
+// keeps its image without the fill of its last pages; after an error line naming the
+// song, false with the reason in `failure`. The song's own samples then join
+// `samples`, the song standing `start` bytes into the album's images.
 bool convertSong(Song& song, ConversionFlags flags, FitStep step, SampleLibrary* samples, std::size_t start,
-                 const char* glyph, std::FILE* console)
+                 const char* glyph, std::FILE* console, std::string& failure)
 {
     ConversionJob job;
     job.samples = samples;
@@ -49,7 +74,9 @@ bool convertSong(Song& song, ConversionFlags flags, FitStep step, SampleLibrary*
             convertImage(job);
         }
     } catch (const ConversionError& error) {
-        std::fputs(error.what(), console);
+        const std::string line = namingSong(error.what(), song.path);
+        std::fputs(line.c_str(), console);
+        failure = reasonOf(error.what(), song.path);
         return false;
     }
     song.image = albumImage(imageBytes(job));
@@ -84,6 +111,7 @@ int runAlbum(int argc, char** argv, std::FILE* console)
         help = arg == "-h" || arg == "-help" || arg == "-?";
         if (arg == "-fit") flags |= kFlagFit;
         if (arg == "-pce") flags |= kFlagCard;
+        if (arg == "-m3u") flags |= kFlagPlaylist; // the album's playlist is written anyway
         if (arg.empty() || arg[0] != '-') paths.push_back(stripQuotes(arg)); // other options are ignored
     }
     if (help || paths.size() < 2) {
@@ -96,6 +124,33 @@ int runAlbum(int argc, char** argv, std::FILE* console)
                      console);
         return 0;
     }
+    const std::vector<std::string> inputs(paths.begin() + 1, paths.end());
+    const bool card = (flags & kFlagCard) != 0;
+    if (inputs.size() > kAlbumMaxSongs) {
+        std::string beyond;
+        for (std::size_t n = kAlbumMaxSongs; n < inputs.size(); ++n) beyond += (beyond.empty() ? "" : ", ") + inputs[n];
+        std::fputs(formatMessage("Error: an album holds at most %zu songs; these inputs do not fit: %s\n",
+                                 kAlbumMaxSongs, beyond.c_str())
+                       .c_str(),
+                   console);
+        return 1;
+    }
+    if (holdsVgm(paths[0])) {
+        std::fputs(formatMessage("Error: %s holds a VGM song, and the output comes first: "
+                                 "quorvel-album <output> <input>...; nothing was written\n",
+                                 paths[0].c_str())
+                       .c_str(),
+                   console);
+        return 1;
+    }
+    try {
+        checkOutput(paths[0], inputs);
+        if (!card) checkOutput(playlistPath(paths[0]), inputs);
+    } catch (const ConversionError& error) {
+        std::fputs(error.what(), console);
+        return 1;
+    }
+    warnAboutOptions(paths[0], flags, console);
     const char* glyph = progressGlyph(console);
 
     // With -fit, an album beyond the banks is converted again with every song's PCM
@@ -104,6 +159,7 @@ int runAlbum(int argc, char** argv, std::FILE* console)
     // repeats played from their first copy.
     std::vector<Song> songs;
     std::vector<bool> failed(paths.size(), false);
+    std::vector<std::string> failures(paths.size());
     bool skipped = false;
     std::size_t pages = 0;
     const auto banks = [&pages] { return (pages + kAlbumPagesPerBank - 1) / kAlbumPagesPerBank; };
@@ -130,7 +186,8 @@ int runAlbum(int argc, char** argv, std::FILE* console)
         for (std::size_t n = 1; n < paths.size(); ++n) {
             if (failed[n]) continue; // said once
             Song song{paths[n], Bytes(), TrackInfo()};
-            if (convertSong(song, flags, step, sharing ? &samples : nullptr, pages * kAlbumPageSize, glyph, console)) {
+            if (convertSong(song, flags, step, sharing ? &samples : nullptr, pages * kAlbumPageSize, glyph, console,
+                            failures[n])) {
                 pages += song.image.size() / kAlbumPageSize;
                 songs.push_back(std::move(song));
             } else {
@@ -145,19 +202,11 @@ int runAlbum(int argc, char** argv, std::FILE* console)
         return 1;
     }
 
-    std::string tooMany, tooLarge;
+    std::string tooLarge;
     pages = 0;
-    for (std::size_t n = 0; n < songs.size(); ++n) {
-        pages += songs[n].image.size() / kAlbumPageSize;
-        if (n >= kAlbumMaxSongs) tooMany += (tooMany.empty() ? "" : ", ") + songs[n].path;
-        if (pages > kAlbumMaxPages) tooLarge += (tooLarge.empty() ? "" : ", ") + songs[n].path;
-    }
-    if (!tooMany.empty()) {
-        std::fputs(formatMessage("Error: an album holds at most %zu songs; these inputs do not fit: %s\n",
-                                 kAlbumMaxSongs, tooMany.c_str())
-                       .c_str(),
-                   console);
-        return 1;
+    for (const Song& song : songs) {
+        pages += song.image.size() / kAlbumPageSize;
+        if (pages > kAlbumMaxPages) tooLarge += (tooLarge.empty() ? "" : ", ") + song.path;
     }
     if (!tooLarge.empty()) {
         std::fputs(formatMessage("Error: the album takes %zu banks of 32 KiB, more than the %zu a HuC6280 can map; "
@@ -179,9 +228,9 @@ int runAlbum(int argc, char** argv, std::FILE* console)
     const std::string playlist = playlistText(fileName(paths[0]), firstOf(songs, &TrackInfo::game, &TrackInfo::gameJapanese),
                                               firstOf(songs, &TrackInfo::author, &TrackInfo::authorJapanese), entries);
     try {
-        if ((flags & kFlagCard) != 0) {
+        if (card) {
             const Bytes rom = makeHuCard(loadPlayerImage(), images, tracks);
-            writeOutputs(paths[0], {pieceOf(rom)}, playlist);
+            writeOutputs(paths[0], {pieceOf(rom)}, std::string());
         } else {
             writeAlbum(paths[0], images, playlist);
         }
@@ -190,6 +239,12 @@ int runAlbum(int argc, char** argv, std::FILE* console)
         return 1;
     }
     std::fputs("Done!\n", console);
+    std::string summary = formatMessage("%s holds %zu of the %zu songs", paths[0].c_str(), images.size(), inputs.size());
+    std::string leftOut;
+    for (std::size_t n = 1; n < paths.size(); ++n) {
+        if (failed[n]) leftOut += (leftOut.empty() ? "; left out: " : "; ") + paths[n] + " (" + failures[n] + ")";
+    }
+    std::fputs((summary + leftOut + "\n").c_str(), console);
     return skipped ? kExitSkipped : 0;
 }
 

@@ -2,8 +2,12 @@
 // the HES or raw file out, and the process exit status.
 #include "cli/convert_file.h"
 
+#include <strings.h>
+
 #include <cstdlib>
 #include <vector>
+
+#include "cli/guard.h"
 
 #include "convert/compact.h"
 #include "convert/fit.h"
@@ -19,6 +23,11 @@
 #include "hes/playlist.h"
 
 namespace quorvel {
+
+bool hasCardName(const std::string& path)
+{
+    return path.size() >= 4 && ::strcasecmp(path.c_str() + path.size() - 4, ".pce") == 0;
+}
 
 std::string songPlaylist(const TrackInfo& info, const std::string& inputPath, const std::string& outputPath)
 {
@@ -177,6 +186,22 @@ void convertFitted(ConversionJob& job, FitStep step)
     job = std::move(refit);
 }
 
+void warnAboutOptions(const std::string& outputPath, ConversionFlags flags, std::FILE* console)
+{
+    const bool card = (flags & kFlagCard) != 0;
+    if ((flags & kFlagPlaylist) != 0 && (flags & kFlagRaw) != 0) {
+        std::fputs("Warning: -m3u writes no playlist with -raw; none is written\n", console);
+    } else if ((flags & kFlagPlaylist) != 0 && card) {
+        std::fputs("Warning: -m3u writes no playlist beside a HuCard image; none is written\n", console);
+    }
+    if (!card && hasCardName(outputPath)) {
+        std::fputs(formatMessage("Warning: %s is written as an HES file; -pce writes a HuCard image\n",
+                                 outputPath.c_str())
+                       .c_str(),
+                   console);
+    }
+}
+
 int convertFile(const std::string& inputPath, const std::string& outputPath,
                 ConversionFlags flags, std::FILE* console, const char* glyph)
 {
@@ -191,10 +216,14 @@ int convertFile(const std::string& inputPath, const std::string& outputPath,
         if (card && (flags & kFlagRaw) != 0) {
             throw ConversionError("Error: -pce writes a HuCard image, -raw the converted image alone: use one of them\n");
         }
+        const bool playlist = (flags & kFlagPlaylist) != 0 && (flags & kFlagRaw) == 0 && !card;
+        warnAboutOptions(outputPath, flags, console);
+        checkOutput(outputPath, {inputPath});
+        if (playlist) checkOutput(playlistPath(outputPath), {inputPath});
         loadInputImage(job);
         TrackInfo info;
-        if (card || ((flags & kFlagPlaylist) != 0 && (flags & kFlagRaw) == 0)) info = readTrackInfo(job.inputImage);
-        if ((flags & kFlagPlaylist) != 0 && (flags & kFlagRaw) == 0) job.playlist = songPlaylist(info, inputPath, outputPath);
+        if (card || playlist) info = readTrackInfo(job.inputImage);
+        if (playlist) job.playlist = songPlaylist(info, inputPath, outputPath);
         if ((flags & kFlagFit) != 0) {
             convertFitted(job);
         } else {

@@ -30,7 +30,15 @@ enum class FitStep { asNeeded, streams, streamsAndWrites, samples, everything };
 // and says so. Throws ConversionError when even that is too large.
 void convertFitted(ConversionJob& job, FitStep step = FitStep::asNeeded);
 
-// Converts one file; with kFlagPlaylist (and no kFlagRaw) writes its playlist too.
+// True when `path` ends in ".pce", in any letter case.
+bool hasCardName(const std::string& path);
+
+// The warning lines for options that do less than they seem to: -m3u with -raw or
+// -pce (no playlist), an output named .pce without -pce (an HES file all the same).
+void warnAboutOptions(const std::string& outputPath, ConversionFlags flags, std::FILE* console);
+
+// Converts one file; with kFlagPlaylist (and neither kFlagRaw nor kFlagCard) writes
+// its playlist too.
 // Returns 0 on success, 1 after an error line.
 int convertFile(const std::string& inputPath, const std::string& outputPath,
                 ConversionFlags flags, std::FILE* console = stdout, const char* glyph = kProgressGlyph);

@@ -333,6 +333,12 @@ void loadInputImage(ConversionJob& job)
     } else {
         loadCompressed(job);
     }
+    // An HES file, a playlist or a text has no business in the converter.
+    if (job.inputImage.size() < sizeof kMagic || std::memcmp(job.inputImage.data(), kMagic, sizeof kMagic) != 0) {
+        job.inputImage = Bytes();
+        throw ConversionError(formatMessage("Error: %s is not a VGM file: it does not begin with \"Vgm \"\n",
+                                            job.inputPath.c_str()));
+    }
 }
 
 } // namespace quorvel

@@ -488,17 +488,17 @@ pcm_seek:
         cla                     ; physical bank 0 back in window 7
         tam #$80
         inc pcm_ptr
-        bne :++
+        bne :+
         inc pcm_ptr+1
-        bne :++
+        bne :+
         lda #$E0                ; the next 8 KiB page, if a HuC6280 maps it
         sta pcm_ptr+1
         inc pcm_page
-        bpl :++
+        bpl :+
         stz pcm_left            ; beyond: on at the block's end
         stz pcm_left+1
         stz pcm_left+2
-:       txa
+        txa
         rts
 :       lda pcm_left            ; pcm_left - 1
         bne :++

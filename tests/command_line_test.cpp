@@ -132,6 +132,7 @@ TEST(CommandLineRun, InputThatCannotBeRead)
     const Bytes vgm = VgmBuilder().commands({0x62}).finish();
     writeFile(dir / "empty.vgm", {});
     writeFile(dir / "three.vgm", {0x56, 0x67, 0x6D});
+    writeFile(dir / "four.vgm", {0x56, 0x67, 0x6D, 0x20});
     Bytes bad = gzipBytes(vgm);
     bad[bad.size() - 6] ^= 0x01; // the CRC
     writeFile(dir / "crc.vgz", bad);
@@ -157,8 +158,9 @@ TEST(CommandLineRun, InputThatCannotBeRead)
         {"missing.vgz", "Unzipping file\nError: Failed to gzopen missing.vgz\n"},
         {"\"", "Error: Failed to open \n"},
         {"folder.vgm", "Error: Failed to open folder.vgm\n"},
-        {"empty.vgm", "Unzipping file\nError: the input is 0 bytes, shorter than a 64-byte VGM header\n"},
-        {"three.vgm", "Unzipping file\nError: the input is 3 bytes, shorter than a 64-byte VGM header\n"},
+        {"empty.vgm", "Unzipping file\nError: empty.vgm is not a VGM file: it does not begin with \"Vgm \"\n"},
+        {"three.vgm", "Unzipping file\nError: three.vgm is not a VGM file: it does not begin with \"Vgm \"\n"},
+        {"four.vgm", "Error: the input is 4 bytes, shorter than a 64-byte VGM header\n"},
         {"crc.vgz", "Unzipping file\nError: Failed to read VGM data\n"},
         {"length.vgz", "Unzipping file\nError: Failed to read VGM data\n"},
         {"flags.vgz", "Unzipping file\nError: Failed to read VGM data\n"},

@@ -70,7 +70,7 @@ TEST(HuCard, HoldsWhatTheHesHoldsAndTheTrack)
     EXPECT_EQ(cardString(card, text), "00:40");
 }
 
-// -raw is refused with -pce, and nothing is written; -m3u writes its playlist beside
+// -raw is refused with -pce, and nothing is written; -m3u writes no playlist beside
 // the image; an album's tracks each get their row, the player's album table is filled
 // in, and texts the font cannot show become '?'; a tag with only Japanese text, or
 // none, shows the file's name.
@@ -87,8 +87,13 @@ TEST(HuCard, OptionsAlbumsAndTexts)
         << raw.out;
     EXPECT_FALSE(std::ifstream(dir / "one.pce").good());
 
-    ASSERT_EQ(runQuorvel({"-pce", "-m3u", "one.vgm", "one.pce"}, dir.path()).status, 0);
-    EXPECT_TRUE(std::ifstream(dir / "one.m3u").good());
+    // A HuCard image is no HES file: no playlist names it.
+    const RunResult listed = runQuorvel({"-pce", "-m3u", "one.vgm", "one.pce"}, dir.path());
+    ASSERT_EQ(listed.status, 0);
+    EXPECT_NE(listed.out.find("Warning: -m3u writes no playlist beside a HuCard image; none is written\n"),
+              std::string::npos)
+        << listed.out;
+    EXPECT_FALSE(std::ifstream(dir / "one.m3u").good());
 
     // Beyond 31 banks: -fit brings it in, as for an HES file.
     VgmBuilder big;
@@ -107,6 +112,7 @@ TEST(HuCard, OptionsAlbumsAndTexts)
 
     const RunResult album = runAlbum({"-pce", "album.pce", "one.vgm", "two.vgm"}, dir.path());
     ASSERT_EQ(album.status, 0) << album.out;
+    EXPECT_FALSE(std::ifstream(dir / "album.m3u").good());
     const Bytes rom = readFile(dir / "album.pce");
     EXPECT_EQ(rom[kAlbumTableOffset], 2);
     EXPECT_EQ(rom[kAlbumTableOffset + 1], 0);

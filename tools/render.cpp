@@ -42,6 +42,27 @@ std::vector<short> renderVoices(const std::string& path, double seconds,
     return samples;
 }
 
+FileVoices describeFile(const std::string& path)
+{
+    Music_Emu* emu = nullptr;
+    if (gme_err_t err = gme_open_file(path.c_str(), &emu, kRenderRate)) {
+        throw std::runtime_error(path + ": " + err);
+    }
+    FileVoices file;
+    if (gme_type(emu) == gme_hes_type) {
+        const std::size_t dot = path.rfind('.');
+        const std::size_t slash = path.rfind('/');
+        const std::string base = dot == std::string::npos || (slash != std::string::npos && dot < slash)
+                                     ? path
+                                     : path.substr(0, dot);
+        file.counted = gme_load_m3u(emu, (base + ".m3u").c_str()) == nullptr;
+    }
+    file.tracks = gme_track_count(emu);
+    for (int voice = 0; voice < gme_voice_count(emu); ++voice) file.voices.push_back(gme_voice_name(emu, voice));
+    gme_delete(emu);
+    return file;
+}
+
 std::vector<short> renderFile(const std::string& path, double seconds, bool psgOnly)
 {
     return renderVoices(path, seconds, [psgOnly](const std::string& name) {

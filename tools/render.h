@@ -19,6 +19,17 @@ std::vector<short> renderVoices(const std::string& path, double seconds,
                                 const std::function<bool(const std::string&)>& keep,
                                 std::string* warning = nullptr, bool fullBass = false, int track = 0);
 
+// What libgme finds in a file: its track count and the names of its voices. An HES
+// file does not give its count: the playlist beside it does, where there is one
+// (`counted` says whether the count came from the file or its playlist). Throws
+// std::runtime_error with libgme's message.
+struct FileVoices {
+    int tracks = 0;
+    bool counted = true;
+    std::vector<std::string> voices;
+};
+FileVoices describeFile(const std::string& path);
+
 // Renders every voice, or with `psgOnly` only the SN76489's (for VGM files, whose FM
 // and PCM the HES player skips).
 std::vector<short> renderFile(const std::string& path, double seconds, bool psgOnly = false);
