@@ -1223,7 +1223,9 @@ op_envelope:
         lda #$F8
 @level: cmp op_env_hi,x
         beq @sustain
-        bcs @done
+        bcs @done               ; above it still
+        sta op_env_hi,x         ; a step past it stops there: a fast decay to a high
+        stz op_env_lo,x         ; sustain level holds the note at that level
 @sustain:
         lda #DECAY2
         sta op_state,x

@@ -705,4 +705,35 @@ inline Song mixBalance()
     return {"mix-balance", v.finish("mix-balance"), 6.0};
 }
 
+// One FM patch as a driver sets it: the channel's 0xB0 (feedback, algorithm) and 0xB4,
+// the operators keyed (0x28 bits 4-7), the note's F-number and block, and for S1, S2,
+// S3, S4 the registers 0x30, 0x40, 0x50, 0x60, 0x70, 0x80 and 0x90.
+struct HeldPatch {
+    unsigned algorithmFeedback = 0;
+    unsigned pan = 0xC0;
+    unsigned keyed = 0xF0;
+    unsigned fnum = 1084;
+    unsigned block = 4;
+    unsigned ops[4][7] = {};
+};
+
+// `patch` as a held note on channel 1: 1.2 s keyed, then 0.6 s of release.
+inline Song heldNote(const HeldPatch& patch, const std::string& name)
+{
+    VgmBuilder v = ymStart();
+    static constexpr unsigned kSlot[4] = {0, 8, 4, 12};
+    v.commands({0x52, 0x22, 0x00, 0x52, 0x27, 0x00, 0x52, 0x2B, 0x00});
+    for (unsigned op = 0; op < 4; ++op) {
+        for (unsigned r = 0; r < 7; ++r) fmWrite(v, 0, 0x30 + 0x10 * r + kSlot[op], patch.ops[op][r]);
+    }
+    fmWrite(v, 0, 0xB0, patch.algorithmFeedback);
+    fmWrite(v, 0, 0xB4, patch.pan);
+    fmFrequency(v, 0, patch.fnum, patch.block);
+    fmKey(v, 0, true, patch.keyed);
+    v.wait(52920);
+    fmKey(v, 0, false);
+    v.wait(26460);
+    return {name, v.finish(name), 1.8};
+}
+
 } // namespace quorvel::songs
