@@ -64,6 +64,7 @@ fm_ratio: .res 6    ; the note's frequency over the F-number's, x 2 (1-30)
 fm_ops:   .res 6    ; the operators that sound (register order)
 fm_cycles: .res 6   ; the note's wave holds 2^fm_cycles periods (high notes: 1 or 2)
 fm_gain:  .res 6    ; 0.375 dB units the wave is played up (down when negative)
+fm_quiet: .res 6    ; the halvings of the wave for a note under the PSG's volumes
 FM_STATE_SIZE = * - fm_state_start
 ym_dest0: .res 256   ; see high_rows
 ym_dest1: .res 256
@@ -91,7 +92,7 @@ fm_pan   = fm_regs + 216                ; pan (0xB4)
 MOD_AUDIBLE = 46                        ; a modulator's level below which it shapes the note
 CARRIER_SPAN = 53                       ; carriers under 40 dB below the loudest count
 FM_FULL = 29                            ; the PSG volume of one carrier at full level
-CARRIER_QUIET = 62                      ; a carrier level the PSG plays at volume 0
+CARRIER_QUIET = 100                     ; a carrier level too quiet to play (75 dB down)
 
 .segment "CODE"
 
@@ -256,8 +257,8 @@ fm_tick:
 
 FM_TICK_CYCLES = 200                    ; the tick with no channel sounding
 NOTES_PER_TICK = 1                      ; key-ons weighed a tick at most
-FM_VOICE_CYCLES = 250                   ; each channel sounding
-FM_CARRIER_CYCLES = 190                 ; and each of its sounding carriers
+FM_VOICE_CYCLES = 290                   ; each channel sounding
+FM_CARRIER_CYCLES = 195                 ; and each of its sounding carriers
 FM_NOTE_CYCLES = 700                    ; a key-on's operators weighed
 FM_PITCH_CYCLES = 500                   ; a new period
 FM_TAKE_CYCLES = 550                    ; a channel taken, its wave written
@@ -461,7 +462,9 @@ fm_take:
         eor #$FF
         sec
         adc #31
-        sta fm_vol,x
+        bpl :+
+        cla                     ; under the PSG's volumes
+:       sta fm_vol,x
         lda #1
         sta fm_ties
         ; fall through
@@ -641,36 +644,12 @@ fm_rate:
 @zero:  tay                     ; 0 or the rate
         rts
 
-; Channel X's volume: FM_FULL less its carriers' sum (fm_envelope) plus the wave's gain,
-; in 0.375 dB units, then in the PSG's 1.5 dB steps. A channel silent after its attack goes back to the
+; Channel X's volume (fm_volume). A channel silent after its attack goes back to the
 ; SN76489 or the DAC; otherwise its period (when new), balance and volume are written.
 fm_output:
         add_credit #<(FM_VOICE_CYCLES * 77), #>(FM_VOICE_CYCLES * 77)
-        lda #FM_FULL * 4 + SUM_ROOM + 2 ; in 0.375 dB units, rounded to the PSG's steps
-        sec
-        sbc fm_att
-        bcc @silent
-        cmp #4
-        bcc @silent             ; under one volume step
-        sta fm_tmp
-        lda fm_gain,x           ; and the wave's gain (signed)
-        bmi @down
-        clc
-        adc fm_tmp
-        bcs @loud
-        bra @steps
-@down:  clc
-        adc fm_tmp
-        bcc @faint              ; below 0
-@steps: lsr a
-        lsr a
-        beq @faint
-        cmp #32
+        jsr fm_volume
         bcc @write
-@loud:  lda #31
-        bra @write
-@faint: lda #1
-        bra @write
 @silent:
         lda fm_state,x
         cmp #ATTACK
@@ -1059,6 +1038,11 @@ sum_bonus:
 .segment "CODE0"
 
 SUM_ROOM = 32                           ; fm_att's units kept for sums above full
+; The chip's output has 9 bits: a carrier sounds one step of it at least, 47 dB under a
+; full carrier (126 units of 0.375 dB), while it is quiet by its total level (its
+; envelope less than 24 dB down) and not 75 dB down (CARRIER_QUIET).
+CARRIER_FLOOR = 126
+FLOOR_ENVELOPE = 64
 
 ; Channel X's operators follow its note: at a key-on those keyed attack and the others
 ; release; at a key-off all release (those not silent already). Keeps X.
@@ -1116,6 +1100,15 @@ fm_envelope:
         asl a
         adc op_env_hi,x
         bcs @silent
+        cmp #CARRIER_FLOOR      ; quiet by its total level: the chip's quietest step
+        bcc @room
+        cmp #2 * CARRIER_QUIET
+        bcs @silent
+        ldy op_env_hi,x
+        cpy #FLOOR_ENVELOPE
+        bcs @room               ; a carrier fading out goes on falling
+        lda #CARRIER_FLOOR
+@room:  clc
         adc #SUM_ROOM
         bcc @add
 @silent:
@@ -1313,4 +1306,93 @@ op_attack:
         stz op_env_hi,x
         lda #DECAY1
         sta op_state,x
+@done:  rts
+
+.segment "CODE0TOP"
+
+QUIET_MOST = 1                          ; halvings of a quiet note's wave, at most (quiet_wave)
+QUIET_WAVE_CYCLES = 700                 ; a wave made smaller
+
+; Channel X's PSG volume in A (1-31) with the carry clear, or the carry set when it is
+; too quiet to play: FM_FULL less its carriers' sum (fm_envelope) plus the wave's gain,
+; in 0.375 dB units, then in the PSG's 1.5 dB steps. A note under the PSG's quietest
+; volume plays its wave smaller, halved (6 dB) up to QUIET_MOST times (fm_quiet):
+; halved once more when it falls under volume 1, once less when it passes volume 24;
+; the wave is loaded again when that changes. Keeps X.
+fm_volume:
+        ldy fm_quiet,x
+@again: lda #FM_FULL * 4 + SUM_ROOM + 2 ; v, 16 bits: rounded to the PSG's steps
+        sec
+        sbc fm_att
+        sta fm_tmp
+        lda #0
+        sbc #0
+        sta fm_tmp+1
+        lda fm_gain,x           ; the wave's gain (signed)
+        bpl :+
+        dec fm_tmp+1
+:       clc
+        adc fm_tmp
+        sta fm_tmp
+        bcc :+
+        inc fm_tmp+1
+:       tya                     ; 6 dB a halving
+        asl a
+        asl a
+        asl a
+        asl a
+        adc fm_tmp              ; carry clear
+        bcc :+
+        inc fm_tmp+1
+:       sta fm_tmp
+        lda fm_tmp+1
+        bmi @under
+        bne @loud
+        lda fm_tmp
+        cmp #4
+        bcc @under
+        cmp #96
+        bcc @steps
+        cpy #0
+        beq @steps
+        dey                     ; loud enough for a wave halved once less
+        bra @again
+@under: cpy #QUIET_MOST
+        bcs @done               ; too quiet: the carry set
+        iny
+        bra @again
+@loud:  lda #$FF
+@steps: lsr a
+        lsr a
+        cmp #32
+        bcc :+
+        lda #31
+:       pha
+        tya
+        cmp fm_quiet,x
+        beq @same
+        sta fm_quiet,x
+        add_credit #<(FM_TAKE_CYCLES * 77), #>(FM_TAKE_CYCLES * 77)
+        ldy fm_psg,x
+        sty PSG_SELECT
+        jsr load_fm_wave
+@same:  pla
+        clc
+@done:  rts
+
+; The wave in wave_out at half its swing about its middle when channel X's note is
+; quiet (fm_quiet). Keeps X.
+quiet_wave:
+        lda fm_quiet,x
+        beq @done
+        add_credit #<(QUIET_WAVE_CYCLES * 77), #>(QUIET_WAVE_CYCLES * 77)
+        phx
+        ldx #31
+@step:  lda wave_out,x          ; 0-31 to 8-24
+        lsr a
+        adc #8
+        sta wave_out,x
+        dex
+        bpl @step
+        plx
 @done:  rts

@@ -840,6 +840,7 @@ load_fm_wave:
         cpy #32
         bne @step
         plx
+        jsr quiet_wave
         lda #$40                ; off, DDA: the waveform index restarts; the channel
         sta PSG_CONTROL         ; is off for the block move alone (about 30 us)
         stz PSG_CONTROL

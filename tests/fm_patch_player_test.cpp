@@ -21,6 +21,7 @@ struct NoteFigures {
     double envelope = 1; // correlation of the loudness per 10 ms
     double spectrum = 1; // median correlation of the semitone spectra per 10 ms
     bool audible = true; // the VGM's note is above -67 dBFS
+    double vgmDb = 0;    // the VGM's level, dBFS
 };
 
 const double kFullScaleDb = 20 * std::log10(65536.0); // left plus right at full swing
@@ -51,6 +52,7 @@ std::vector<NoteFigures> playPatches(const std::vector<songs::HeldPatch>& patche
         f.audible = powerDb(vgm, 0, count) > kFullScaleDb - 67;
         const long lag = f.audible ? lagOf(vgm, hes, 60, 5) : 0;
         f.level = powerDb(hes, 0, count) - powerDb(vgm, 0, count);
+        f.vgmDb = powerDb(vgm, 0, count) - kFullScaleDb;
         if (f.audible) {
             // Loudness in dB per 10 ms, 60 dB under full scale at least.
             std::vector<double> a, b;
@@ -125,11 +127,11 @@ songs::HeldPatch twoSines()
 // Every first decay rate of the carriers (0-31), to sustain levels 0, 4 and 15, and
 // the pad itself: each note at the chip's level and envelope. At rate 31 the carriers
 // fell 11-34 dB under the chip after their attack (the decay stepped past the sustain
-// level and stayed there); the pad played 32 dB under it (-2.5 dB now). Measured:
-// sustain levels 0 and 4 at every rate, 15 at rates 0-12, within 0.7 dB, envelope
-// 0.998 or better. Notes that decay to sustain level 15 at rates 13 and more reach the
-// PSG's quietest volume (45 dB down) and stop there, where the chip goes on falling:
-// their envelopes are printed.
+// level and stayed there); the pad played 32 dB under it (-3.4 dB now). Measured:
+// sustain levels 0 and 4 at every rate, 15 at rates 0-10, within 0.7 dB, envelope
+// 0.99 or better. Notes that decay to sustain level 15 at rates 11 and more fall under
+// the quietest the player gives a fading note (48 dB down) within 0.3 s and stop
+// there, where the chip goes on falling: their figures are printed.
 TEST(FmPatches, FirstDecayStopsAtTheSustainLevel)
 {
     std::vector<songs::HeldPatch> patches;
@@ -149,7 +151,7 @@ TEST(FmPatches, FirstDecayStopsAtTheSustainLevel)
         if (!figures[n].audible) continue;
         const std::string what = "sustain level " + std::to_string(n / 32 == 0 ? 0 : n / 32 == 1 ? 4 : 15) +
                                  ", first decay rate " + std::to_string(n % 32);
-        if (n >= 64 + 13) continue; // notes that fall to silence within 0.2 s: see below
+        if (n >= 64 + 11) continue; // notes that fall to silence within 0.3 s: see below
         EXPECT_LT(std::fabs(figures[n].level), 3.0) << what;
         EXPECT_GE(figures[n].envelope, 0.9) << what;
     }
@@ -159,6 +161,31 @@ TEST(FmPatches, FirstDecayStopsAtTheSustainLevel)
               << "\n";
     EXPECT_LT(std::fabs(pad.level), 4.0);
     EXPECT_GE(pad.envelope, 0.9);
+}
+
+// A sine carrier at every total level (0-127): each at the chip's level, within 3.5 dB,
+// as long as the chip sounds it (to 99). The chip's output has 9 bits: from level 64
+// (48 dB down) it plays one step of it, about -64 dBFS in libgme, whatever the level,
+// to 99. Measured: within 0.1-1.0 dB to level 59, -1.7 to +2.9 dB beyond. Before, the
+// note fell silent from level 62 on.
+TEST(FmPatches, EveryTotalLevel)
+{
+    std::vector<songs::HeldPatch> patches;
+    for (unsigned level = 0; level < 128; ++level) {
+        songs::HeldPatch p = twoSines();
+        p.ops[1][1] = 127;
+        p.ops[3][1] = level;
+        patches.push_back(p);
+    }
+    const std::vector<NoteFigures> figures = playPatches(patches);
+    for (std::size_t n = 0; n < figures.size(); ++n) {
+        if (!figures[n].audible) continue;
+        EXPECT_LT(std::fabs(figures[n].level), 3.5) << "total level " << n;
+        if (figures[n].vgmDb > -57) { // above the floor of the loudness curves
+            EXPECT_GE(figures[n].envelope, 0.9) << "total level " << n;
+        }
+    }
+    tally("total levels 0-127", figures);
 }
 
 } // namespace

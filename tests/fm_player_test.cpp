@@ -277,10 +277,11 @@ INSTANTIATE_TEST_SUITE_P(Songs, FmChannels,
                              return std::string(info.index == 0 ? "Algorithms" : info.index == 1 ? "Song" : "Patches");
                          });
 
-// Decibels of the RMS of `s` from `from` (lag applied) over `count` samples.
+// Decibels of the RMS of `s` from `from` (lag applied; a render that leads by a few
+// samples is read from its start) over `count` samples.
 double levelDb(const std::vector<double>& s, long from, std::size_t count)
 {
-    return 20 * std::log10(std::max(1e-3, from < 0 ? 0.0 : rms(s, static_cast<std::size_t>(from), count)));
+    return 20 * std::log10(std::max(1e-3, rms(s, static_cast<std::size_t>(std::max(from, 0L)), count)));
 }
 
 // Every algorithm with carriers that hold, decay and release at rates and levels of

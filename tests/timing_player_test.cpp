@@ -23,6 +23,7 @@ namespace {
 
 constexpr unsigned kMarkers = 5;     // a loop of six seconds, ten times over
 constexpr double kSeconds = 60.5;
+constexpr long kLatest = 32;         // samples a marker may stand from its place
 
 // How a song is converted: as it is, with its repeats played from their first copy,
 // or as an album's second track whose samples the first holds.
@@ -96,13 +97,17 @@ long worstMarker(const std::string& name, Mix mix, As as = As::plain)
 }
 
 // The marker's writes may wait behind a DAC stream's sample or the FM part's tick
-// (every 2.29 ms) that is under way when they fall due: 24 samples (0.54 ms) at most.
+// (every 2.29 ms) that is under way when they fall due: kLatest samples (0.73 ms) at
+// most. The tick moves every sounding carrier on; since quiet carriers sound as the
+// chip plays them (a carrier fading or far down no longer falls silent early), a tick
+// of six voices can take some 6000 cycles, and the worst marker of these mixes moved
+// from 10-21 samples to 12-28.
 // Late by the mix's load, a marker would be hundreds of samples off or missing.
 TEST(TimeKept, RandomMixesOfEveryWaitAndPcmCommand)
 {
     for (std::uint32_t seed = 1; seed <= 6; ++seed) {
         const std::string name = "mix-" + std::to_string(seed);
-        EXPECT_LE(worstMarker(name, songs::RandomMix(seed, 6000)), 24) << name;
+        EXPECT_LE(worstMarker(name, songs::RandomMix(seed, 6000)), kLatest) << name;
     }
 }
 
@@ -136,7 +141,7 @@ TEST(TimeKept, RandomMixesWithRepeats)
 {
     for (std::uint32_t seed = 1; seed <= 3; ++seed) {
         const std::string name = "mix-repeats-" + std::to_string(seed);
-        EXPECT_LE(worstMarker(name, ComingBack(seed), As::repeats), 24) << name;
+        EXPECT_LE(worstMarker(name, ComingBack(seed), As::repeats), kLatest) << name;
     }
 }
 
@@ -173,7 +178,7 @@ TEST(TimeKept, RandomMixesWithSamplesFromAnEarlierSong)
     const Bytes bank = songs::drumSound(6000, 200, 11025);
     for (std::uint32_t seed = 1; seed <= 2; ++seed) {
         const std::string name = "mix-shared-" + std::to_string(seed);
-        EXPECT_LE(worstMarker(name, WithBlocks(seed, bank), As::secondTrack), 24) << name;
+        EXPECT_LE(worstMarker(name, WithBlocks(seed, bank), As::secondTrack), kLatest) << name;
     }
 }
 
