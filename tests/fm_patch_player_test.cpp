@@ -95,33 +95,35 @@ Shares tally(const std::string& name, const std::vector<NoteFigures>& figures)
     return s;
 }
 
+// A patch of `algorithmFeedback` (0xB0) and the operators' registers 0x30-0x90.
+songs::HeldPatch patchOf(unsigned algorithmFeedback, const unsigned (&ops)[4][7])
+{
+    songs::HeldPatch p;
+    p.algorithmFeedback = algorithmFeedback;
+    std::copy(&ops[0][0], &ops[0][0] + 28, &p.ops[0][0]);
+    return p;
+}
+
 // Algorithm 5, feedback 6, as a real pad sets it: S1 at multiple 0 modulates three
 // carriers that attack and decay at rate 31 to sustain level 0 and hold.
 songs::HeldPatch organPad()
 {
-    songs::HeldPatch p;
-    p.algorithmFeedback = 6 << 3 | 5;
+    songs::HeldPatch p = patchOf(6 << 3 | 5, {{0x10, 19, 31, 14, 0, 0x47, 0},
+                                              {0x51, 18, 31, 31, 0, 0x07, 0},
+                                              {0x00, 42, 31, 31, 0, 0x07, 0},
+                                              {0x11, 18, 31, 31, 0, 0x07, 0}});
     p.fnum = 813;
     p.block = 2;
-    const unsigned ops[4][7] = {{0x10, 19, 31, 14, 0, 0x47, 0},
-                                {0x51, 18, 31, 31, 0, 0x07, 0},
-                                {0x00, 42, 31, 31, 0, 0x07, 0},
-                                {0x11, 18, 31, 31, 0, 0x07, 0}};
-    std::copy(&ops[0][0], &ops[0][0] + 28, &p.ops[0][0]);
     return p;
 }
 
 // Two sine carriers (algorithm 4, the modulators silent), at levels 0 and 12.
 songs::HeldPatch twoSines()
 {
-    songs::HeldPatch p;
-    p.algorithmFeedback = 4;
-    const unsigned ops[4][7] = {{0x01, 127, 31, 0, 0, 0x07, 0},
-                                {0x01, 0, 31, 0, 0, 0x07, 0},
-                                {0x01, 127, 31, 0, 0, 0x07, 0},
-                                {0x02, 12, 31, 0, 0, 0x07, 0}};
-    std::copy(&ops[0][0], &ops[0][0] + 28, &p.ops[0][0]);
-    return p;
+    return patchOf(4, {{0x01, 127, 31, 0, 0, 0x07, 0},
+                       {0x01, 0, 31, 0, 0, 0x07, 0},
+                       {0x01, 127, 31, 0, 0, 0x07, 0},
+                       {0x02, 12, 31, 0, 0, 0x07, 0}});
 }
 
 // Every first decay rate of the carriers (0-31), to sustain levels 0, 4 and 15, and
@@ -192,14 +194,10 @@ TEST(FmPatches, EveryTotalLevel)
 // feedback 5, modulators at multiples 1 and 2 over the carrier at 1, moderate rates.
 songs::HeldPatch neutralLead()
 {
-    songs::HeldPatch p;
-    p.algorithmFeedback = 5 << 3 | 2;
-    const unsigned ops[4][7] = {{0x01, 36, 31, 10, 2, 0x36, 0},
+    return patchOf(5 << 3 | 2, {{0x01, 36, 31, 10, 2, 0x36, 0},
                                 {0x02, 40, 31, 10, 2, 0x36, 0},
                                 {0x01, 38, 31, 10, 2, 0x36, 0},
-                                {0x01, 6, 31, 8, 2, 0x26, 0}};
-    std::copy(&ops[0][0], &ops[0][0] + 28, &p.ops[0][0]);
-    return p;
+                                {0x01, 6, 31, 8, 2, 0x26, 0}});
 }
 
 // Register r of operator `op` with `value` in the bits `mask` (shifted to them).
