@@ -545,12 +545,14 @@ fm_place:
 fm_load:
         stz fm_cycles,x         ; the note's period with one cycle a wave
         jsr fm_pitch
-        ldy #0                  ; high notes: 2 cycles below period 0x100, 4 below 0x80
-        lda fm_per_hi,x
+        ldy #0                  ; high notes: 2 cycles below period 0x80, 4 below 0x40,
+        lda fm_per_hi,x         ; so that the wave's images stay above 13 kHz
         bne @shift
-        iny
         lda fm_per_lo,x
         bmi @shift
+        iny
+        cmp #$40
+        bcs @shift
         iny
 @shift: tya
         sta fm_cycles,x         ; 0, 1 or 2: 1, 2 or 4 cycles
