@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "cli/guard.h"
-
 #include "convert/compact.h"
 #include "convert/fit.h"
 #include "convert/message.h"
