@@ -7,8 +7,10 @@
 
 #include <cstring>
 
+#include "convert/compact.h"
 #include "convert/job.h"
 #include "convert/message.h"
+#include "convert/repeats.h"
 
 namespace quorvel {
 
@@ -26,10 +28,13 @@ bool holdsVgm(const std::string& path)
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     gzFile gz = gzopen(path.c_str(), "rb"); // gzread passes a plain file through unchanged
     if (gz == nullptr) return false;
-    char head[4];
+    std::uint8_t head[kVersionOffset + 1];
     const int got = gzread(gz, head, sizeof head);
     gzclose(gz);
-    return got == static_cast<int>(sizeof head) && std::memcmp(head, "Vgm ", sizeof head) == 0;
+    if (got < 4 || std::memcmp(head, "Vgm ", 4) != 0) return false;
+    // What -raw wrote keeps the header with its version byte rewritten: no song.
+    return got < static_cast<int>(sizeof head) ||
+           (head[kVersionOffset] != kRewrittenVersionByte && head[kVersionOffset] != kRepeatsMark);
 }
 
 void checkOutput(const std::string& output, const std::vector<std::string>& inputs)

@@ -12,7 +12,8 @@ namespace quorvel {
 bool sameFile(const std::string& a, const std::string& b);
 
 // True when `path` is a regular file whose content, plain or through gzip, begins
-// with "Vgm ".
+// with "Vgm ", and is not a converted image (-raw's, whose version byte the converter
+// rewrote).
 bool holdsVgm(const std::string& path);
 
 // Throws ConversionError when `output` is one of `inputs`, or holds a VGM song.

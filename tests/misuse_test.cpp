@@ -85,11 +85,18 @@ TEST_F(Misuse, NoSongIsWrittenOver)
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("Error: the output x.hes is the input x.hes itself"), std::string::npos) << r.out;
 
-    // What is not a song is replaced as ever.
+    // What is not a song is replaced as ever: an old HES file, and a converted image
+    // (-raw's keeps the VGM header, its version byte rewritten), plain or packed.
     writeFile(dir / "old.hes", {'H', 'E', 'S', 'M'});
     r = runQuorvel({"a.vgm", "old.hes"}, dir.path());
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_GT(readFile(dir / "old.hes").size(), 4u);
+    for (int again = 0; again < 2; ++again) {
+        r = runQuorvel({"-raw", "a.vgm", "out.raw"}, dir.path());
+        EXPECT_EQ(r.status, 0) << r.out;
+    }
+    writeFile(dir / "raw.gz", gzipBytes(readFile(dir / "out.raw")));
+    EXPECT_EQ(runQuorvel({"a.vgm", "raw.gz"}, dir.path()).status, 0);
 }
 
 // Anything that does not begin with "Vgm " once inflated is refused by name; what
