@@ -1312,15 +1312,14 @@ op_attack:
 
 .segment "CODE0TOP"
 
-QUIET_MOST = 1                          ; halvings of a quiet note's wave, at most (quiet_wave)
+QUIET_MOST = 1                          ; halvings of a quiet note's wave (quiet_wave: one)
 QUIET_WAVE_CYCLES = 700                 ; a wave made smaller
 
 ; Channel X's PSG volume in A (1-31) with the carry clear, or the carry set when it is
 ; too quiet to play: FM_FULL less its carriers' sum (fm_envelope) plus the wave's gain,
 ; in 0.375 dB units, then in the PSG's 1.5 dB steps. A note under the PSG's quietest
-; volume plays its wave smaller, halved (6 dB) up to QUIET_MOST times (fm_quiet):
-; halved once more when it falls under volume 1, once less when it passes volume 24;
-; the wave is loaded again when that changes. Keeps X.
+; volume plays its wave at half swing (6 dB, fm_quiet, quiet_wave) till it passes
+; volume 24; the wave is loaded again when that changes. Keeps X.
 fm_volume:
         ldy fm_quiet,x
 @again: lda #FM_FULL * 4 + SUM_ROOM + 2 ; v, 16 bits: rounded to the PSG's steps
