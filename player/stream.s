@@ -38,12 +38,6 @@
         .endif
 .endmacro
 
-operands:
-        .repeat 256, C
-        operand_count C
-        .byte nops
-        .endrepeat
-
 ; `slen` = the whole length of command byte C when it is skipped, 0 when it is played.
 .macro skip_length C
         operand_count C
@@ -62,61 +56,71 @@ skip_lengths:
         .byte slen
         .endrepeat
 
-; Handler of each command byte.
-handlers:
-        .repeat 256, C
+; The kind of each command byte, twice its handler's place in kind_handlers (and its
+; cost's in kind_costs): commands run by one handler share one kind.
+.macro command_kind C
         .if C = $4B
-            .word bank_end
+            kind .set 0
         .elseif C = $4F
-            .word gg_stereo
+            kind .set 2
         .elseif C = $50
-            .word sn_write
+            kind .set 4
         .elseif C = $61
-            .word wait_n
+            kind .set 6
         .elseif C = $62
-            .word wait_735
+            kind .set 8
         .elseif C = $63
-            .word wait_882
+            kind .set 10
         .elseif C = $66
-            .word end_of_data
+            kind .set 12
         .elseif C = $67
-            .word data_block
+            kind .set 14
         .elseif C >= $70 && C <= $7F
-            .word wait_short
+            kind .set 16
         .elseif C >= $80 && C <= $8F
-            .word pcm_wait
+            kind .set 18
         .elseif C = $52
-            .word ym_port0
+            kind .set 20
         .elseif C = $53
-            .word ym_port1
+            kind .set 22
         .elseif C = $E0
-            .word pcm_seek
+            kind .set 24
         .elseif C = $90
-            .word stream_setup
+            kind .set 26
         .elseif C = $91
-            .word stream_data
+            kind .set 28
         .elseif C = $92
-            .word stream_frequency
+            kind .set 30
         .elseif C = $93
-            .word stream_start
+            kind .set 32
         .elseif C = $94
-            .word stream_stop
+            kind .set 34
         .elseif C = $95
-            .word stream_block
+            kind .set 36
         .elseif C >= $40 && C <= $4E
-            .word skip_reserved
+            kind .set 38
         .elseif C = $B9
-            .word huc_write
+            kind .set 40
         .elseif C = $32
-            .word adpcm_write
+            kind .set 42
         .elseif C = REPLAY
-            .word replay
+            kind .set 44
         .elseif C = STRETCH_END
-            .word stretch_end
-        .else                   ; is_played gives 0
-            .word skip_command
+            kind .set 46
+        .else
+            kind .set 48
         .endif
+.endmacro
+kinds:  .repeat 256, C
+        command_kind C
+        .byte kind
         .endrepeat
+kind_handlers:
+        .word bank_end, gg_stereo, sn_write, wait_n, wait_735, wait_882, end_of_data, data_block
+        .word wait_short, pcm_wait, ym_port0, ym_port1, pcm_seek, stream_setup, stream_data, stream_frequency
+        .word stream_start, stream_stop, stream_block, skip_reserved, huc_write, adpcm_write, replay, stretch_end
+        .word skip_command
+KIND_COUNT = (* - kind_handlers) / 2
 
 .segment "CODE"
 
@@ -203,11 +207,9 @@ tell:
 run_command:
         next_byte
         sta cmd
-        asl a
-        tax
-        bcs @high
-        jmp (handlers,x)
-@high:  jmp (handlers+256,x)
+        tay
+        ldx kinds,y
+        jmp (kind_handlers,x)
 
 ; Any other command: skips its operands (at most 11, so one page at most), and the
 ; commands right after it that are skipped too, up to RUN_LIMIT in all: runs of other
@@ -215,7 +217,8 @@ run_command:
 ; YM_RUN_CYCLES.
 skip_command:
         ldy cmd
-        lda operands,y
+        lda skip_lengths,y      ; its operands
+        dec a
 ; The same with A bytes of the command to pass over.
 skip_run:
         stz ym_skips

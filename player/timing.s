@@ -95,15 +95,42 @@ ym_units: .repeat RUN_LIMIT + 1, N
 run_units huc_run_units, HUC_CYCLES, HUC_RUN_CYCLES
 run_units huc_wait_units, {HUC_CYCLES + RUN_WAIT_CYCLES}, HUC_RUN_CYCLES
 
-cost_lo: .repeat 256, C
+; Cycles of each kind of command (kinds), in units; the main loop's look-up of the
+; kind comes on top of the cycles above.
+.macro kind_cost C
         command_cycles C
-        .byte <(cycles * 77)
-        .endrepeat
-cost_hi: .repeat 256, C
-        command_cycles C
-        .byte >(cycles * 77)
-        .endrepeat
-
+        .if cycles > 0
+            cycles .set cycles + 5
+        .endif
+        .word cycles * 77
+.endmacro
+kind_costs:             ; a command of each kind, in the order of kind_handlers
+        kind_cost $4B
+        kind_cost $4F
+        kind_cost $50
+        kind_cost $61
+        kind_cost $62
+        kind_cost $63
+        kind_cost $66
+        kind_cost $67
+        kind_cost $70
+        kind_cost $80
+        kind_cost $52
+        kind_cost $53
+        kind_cost $E0
+        kind_cost $90
+        kind_cost $91
+        kind_cost $92
+        kind_cost $93
+        kind_cost $94
+        kind_cost $95
+        kind_cost $40
+        kind_cost $B9
+        kind_cost $32
+        kind_cost REPLAY
+        kind_cost STRETCH_END
+        kind_cost $00           ; skipped: kept by end_run
+.assert * - kind_costs = KIND_COUNT * 2, error, "a kind without its cost"
 .segment "BSS"
 ; n x 12500 for n = 0..255, in three byte planes: a wait of n samples costs n x 12500
 ; units, and the high byte of a 16-bit wait the same shifted by one byte. Worked out
@@ -167,12 +194,13 @@ main:
         bra @idle
 @run:   jsr run_command
         ldy cmd
+        ldx kinds,y
         clc
         lda credit
-        adc cost_lo,y
+        adc kind_costs,x
         sta credit
         lda credit+1
-        adc cost_hi,y
+        adc kind_costs+1,x
         sta credit+1
         bcc main
         inc credit+2
