@@ -372,18 +372,38 @@ fm_voice:
         clc
         rts
 
-.segment "CODE0"
-
 ; A = the level of the modulator at fm_regs offset Y (8 x slot + channel), 0.75 dB a
-; step: its total level plus how far it has decayed MOD_TICKS ticks into a note (its
-; first decay rate down to its sustain level, its second after it; 127 at most).
-; Keeps X and Y.
-MOD_TICKS_LOG = 7                       ; 2^7 ticks: 290 ms
+; step: its total level plus how far it has decayed 73 ms into a note (its first
+; decay rate, at most down to its sustain level; 15 is 93 dB). Keeps X and Y.
 mod_level:
-        lda fm_d1r,y
-        jsr mod_decay
+        lda fm_tl,y
+        and #$7F
         sta fm_tmp+1
-        lda fm_sl_rr,y          ; the sustain level, 3 dB steps (15: 93 dB)
+        lda fm_d1r,y
+        and #$1F
+        beq @total
+        asl a                   ; the chip's rate, without key scaling
+        phx
+        tax
+        lda fm_decay_hi,x       ; 32 ticks of its decay step, in 0.75 dB steps
+        cmp #$08                ; (the step / 16)
+        bcc @near
+        lda #127
+        bra @far
+@near:  asl a
+        asl a
+        asl a
+        asl a
+        sta fm_tmp+2
+        lda fm_decay_lo,x
+        lsr a
+        lsr a
+        lsr a
+        lsr a
+        ora fm_tmp+2
+@far:   sta fm_tmp+2
+        plx
+        lda fm_sl_rr,y          ; no further than the sustain level
         lsr a
         lsr a
         and #$3C
@@ -391,47 +411,16 @@ mod_level:
         bne @sustain
         lda #127
 @sustain:
-        cmp fm_tmp+1
-        bcs @first              ; not reached: the first decay's fall
-        sta fm_tmp+1            ; reached: the sustain level and the second decay
-        lda fm_d2r,y
-        jsr mod_decay
-        clc
-        adc fm_tmp+1
-        sta fm_tmp+1
-@first: lda fm_tl,y
-        and #$7F
-        clc
-        adc fm_tmp+1
-        bcs @far
-        bpl @done
-@far:   lda #127
-@done:  rts
-
-; A = how far a decay at the rate in A's low 5 bits falls in 2^MOD_TICKS_LOG ticks,
-; 0.75 dB a step, 127 at most. Keeps X and Y.
-mod_decay:
-        and #$1F
-        beq @done
-        asl a                   ; the chip's rate, without key scaling
-        phx
-        tax
-        lda fm_decay_lo,x
-        sta fm_tmp+2
-        lda fm_decay_hi,x
-        plx
-        .repeat 9 - MOD_TICKS_LOG
-        lsr a
-        ror fm_tmp+2
-        .endrepeat
-        cmp #0
-        bne @far
+        cmp fm_tmp+2
+        bcc @less
         lda fm_tmp+2
+@less:  clc
+        adc fm_tmp+1
         bpl @done
-@far:   lda #127
+        lda #127
 @done:  rts
-
-.segment "CODE"
+@total: lda fm_tmp+1
+        rts
 
 ; fm_work+2 = the greatest common divisor of fm_work+2 and A (1-30); of 0 and A, A.
 common_divisor:
