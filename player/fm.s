@@ -257,7 +257,7 @@ fm_tick:
 
 FM_TICK_CYCLES = 200                    ; the tick with no channel sounding
 NOTES_PER_TICK = 1                      ; key-ons weighed a tick at most
-FM_VOICE_CYCLES = 290                   ; each channel sounding
+FM_VOICE_CYCLES = 330                   ; each channel sounding
 FM_CARRIER_CYCLES = 195                 ; and each of its sounding carriers
 FM_NOTE_CYCLES = 700                    ; a key-on's operators weighed
 FM_PITCH_CYCLES = 500                   ; a new period
@@ -1041,8 +1041,9 @@ sum_bonus:
 
 SUM_ROOM = 32                           ; fm_att's units kept for sums above full
 ; The chip's output has 9 bits: a carrier sounds one step of it at least, 47 dB under a
-; full carrier (126 units of 0.375 dB), while it is quiet by its total level (its
-; envelope less than 24 dB down) and not 75 dB down (CARRIER_QUIET).
+; full carrier (126 units of 0.375 dB), while it is held (its envelope in attack or
+; decay, or less than 24 dB down in release) and not 75 dB down (CARRIER_QUIET): a
+; note that decays under that step holds there until its key-off.
 CARRIER_FLOOR = 126
 FLOOR_ENVELOPE = 64
 
@@ -1108,8 +1109,11 @@ fm_envelope:
         bcs @silent
         ldy op_env_hi,x
         cpy #FLOOR_ENVELOPE
-        bcs @room               ; a carrier fading out goes on falling
-        lda #CARRIER_FLOOR
+        bcc @floor
+        ldy op_state,x
+        cpy #RELEASE
+        beq @room               ; a released carrier fading out goes on falling
+@floor: lda #CARRIER_FLOOR
 @room:  clc
         adc #SUM_ROOM
         bcc @add
