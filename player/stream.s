@@ -107,7 +107,7 @@ skip_lengths:
             kind .set 44
         .elseif C = STRETCH_END
             kind .set 46
-        .else
+        .else                   ; skipped (is_played gives 0)
             kind .set 48
         .endif
 .endmacro

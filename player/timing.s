@@ -98,6 +98,8 @@ run_units huc_wait_units, {HUC_CYCLES + RUN_WAIT_CYCLES}, HUC_RUN_CYCLES
 ; Cycles of each kind of command (kinds), in units; the main loop's look-up of the
 ; kind comes on top of the cycles above.
 .macro kind_cost C
+        command_kind C
+        .assert kind = * - kind_costs, error, "kind_costs is not in the order of kind_handlers"
         command_cycles C
         .if cycles > 0
             cycles .set cycles + 5
