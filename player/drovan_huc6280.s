@@ -115,6 +115,9 @@ clock_ref: .res 3   ; the clock a chip's periods are worked out for
 fm_on:    .res 1    ; 0xFF when the song has a YM2612
 fm_scale: .res 3    ; FM periods: 7670453 x 65536 / clock, 0 for that clock
 fm_tmp:   .res 4
+sw_a:     .res 2    ; the two places swap_bytes exchanges
+sw_b:     .res 2
+sw_copy:  .res 1    ; bit 7: swap_bytes copies instead
 fm_val:   .res 1    ; the value of a YM2612 write being applied
 tick_due: .res 1    ; nonzero when the counter's step makes an FM tick
 huc_chan: .res 1    ; the log's channel select, 0-7

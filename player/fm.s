@@ -65,6 +65,8 @@ fm_ops:   .res 6    ; the operators that sound (register order)
 fm_cycles: .res 6   ; the note's wave holds 2^fm_cycles periods (high notes: 1 or 2)
 fm_gain:  .res 6    ; 0.375 dB units the wave is played up (down when negative)
 fm_quiet: .res 6    ; the halvings of the wave for a note under the PSG's volumes
+fm_age:   .res 6    ; ticks since the key-on, 255 at most
+mod_shift: .res 1   ; how far mod_level looks into a note (EARLY_SHIFT but in fm_late)
 FM_STATE_SIZE = * - fm_state_start
 ym_dest0: .res 256   ; see high_rows
 ym_dest1: .res 256
@@ -115,6 +117,8 @@ init_fm:
         lda #SILENT_ENV
         dex
         bpl @chan
+        lda #EARLY_SHIFT
+        sta mod_shift
         jsr init_dest
         jmp init_shapes
 
@@ -209,6 +213,7 @@ fm_tick:
         stz fm_event,x
         jsr fm_voice
         bcs @mute
+        stz fm_age,x
         lda #ATTACK
         sta fm_state,x
         jsr ops_key
@@ -245,6 +250,7 @@ fm_tick:
         jsr fm_load
 @level: jsr fm_envelope
         jsr fm_output
+        jsr fm_aging
 @next:  dex
         bpl @chan
         lda notes_left          ; a slice of a wave's work, in a tick without a key-on
@@ -370,56 +376,6 @@ fm_voice:
         sta fm_ratio,x
         jsr fm_shape
         clc
-        rts
-
-; A = the level of the modulator at fm_regs offset Y (8 x slot + channel), 0.75 dB a
-; step: its total level plus how far it has decayed 73 ms into a note (its first
-; decay rate, at most down to its sustain level; 15 is 93 dB). Keeps X and Y.
-mod_level:
-        lda fm_tl,y
-        and #$7F
-        sta fm_tmp+1
-        lda fm_d1r,y
-        and #$1F
-        beq @total
-        asl a                   ; the chip's rate, without key scaling
-        phx
-        tax
-        lda fm_decay_hi,x       ; 32 ticks of its decay step, in 0.75 dB steps
-        cmp #$08                ; (the step / 16)
-        bcc @near
-        lda #127
-        bra @far
-@near:  asl a
-        asl a
-        asl a
-        asl a
-        sta fm_tmp+2
-        lda fm_decay_lo,x
-        lsr a
-        lsr a
-        lsr a
-        lsr a
-        ora fm_tmp+2
-@far:   sta fm_tmp+2
-        plx
-        lda fm_sl_rr,y          ; no further than the sustain level
-        lsr a
-        lsr a
-        and #$3C
-        cmp #$3C
-        bne @sustain
-        lda #127
-@sustain:
-        cmp fm_tmp+2
-        bcc @less
-        lda fm_tmp+2
-@less:  clc
-        adc fm_tmp+1
-        bpl @done
-        lda #127
-@done:  rts
-@total: lda fm_tmp+1
         rts
 
 ; fm_work+2 = the greatest common divisor of fm_work+2 and A (1-30); of 0 and A, A.
@@ -1046,6 +1002,134 @@ SUM_ROOM = 32                           ; fm_att's units kept for sums above ful
 ; note that decays under that step holds there until its key-off.
 CARRIER_FLOOR = 126
 FLOOR_ENVELOPE = 64
+
+EARLY_SHIFT = 4                         ; mod_shift for 2^5 ticks: 73 ms
+LATE_SHIFT = 1                          ; for 2^8 ticks: 580 ms
+LATE_TICKS = 192                        ; when a held note's wave moves: 440 ms
+LATE_CYCLES = 600                       ; its patch weighed again
+
+; A = the level of the modulator at fm_regs offset Y (8 x slot + channel), 0.75 dB a
+; step: its total level plus how far it has decayed 2^(9 - mod_shift) ticks into a
+; note: its first decay rate down to its sustain level and, late in the note, its
+; second past it (early it is left out: the wave of a note's start); 127 at most.
+; Keeps X and Y.
+mod_level:
+        lda fm_d1r,y
+        jsr mod_decay
+        sta fm_tmp+1
+        lda fm_sl_rr,y          ; the sustain level, 3 dB steps (15: 93 dB)
+        lsr a
+        lsr a
+        and #$3C
+        cmp #$3C
+        bne @sustain
+        lda #127
+@sustain:
+        cmp fm_tmp+1
+        bcs @first              ; not reached: the first decay's fall
+        sta fm_tmp+1            ; reached: the sustain level, then the second decay
+        lda mod_shift           ; (late in the note: early, its fall is left out)
+        cmp #EARLY_SHIFT
+        beq @first
+        lda fm_d2r,y
+        jsr mod_decay
+        clc
+        adc fm_tmp+1
+        sta fm_tmp+1
+@first: lda fm_tl,y
+        and #$7F
+        clc
+        adc fm_tmp+1
+        bcs @far
+        bpl @done
+@far:   lda #127
+@done:  rts
+
+; A = how far a decay at the rate in A's low 5 bits falls in 2^(9 - mod_shift) ticks,
+; 0.75 dB a step, 127 at most. Keeps X and Y.
+mod_decay:
+        and #$1F
+        beq @done
+        asl a                   ; the chip's rate, without key scaling
+        phx
+        tax
+        lda fm_decay_lo,x       ; a tick's step, 1/256 of 0.375 dB
+        sta fm_tmp+2
+        lda fm_decay_hi,x
+        ldx mod_shift
+@shift: lsr a
+        ror fm_tmp+2
+        dex
+        bne @shift
+        plx
+        cmp #0
+        bne @far
+        lda fm_tmp+2
+        bpl @done
+@far:   lda #127
+@done:  rts
+
+; Channel X's note one tick older; LATE_TICKS into a held note, in a tick that weighs
+; no key-on, its patch is weighed again with its modulators' levels late in the note
+; (fm_late). Keeps X.
+fm_aging:
+        lda fm_age,x
+        inc a
+        beq @done               ; old: kept at 255
+        cmp #LATE_TICKS
+        bne @older
+        lda notes_left
+        beq @done               ; the next tick
+        dec notes_left
+        lda fm_gate,x
+        beq @late
+        jsr fm_late
+@late:  lda #LATE_TICKS
+@older: sta fm_age,x
+@done:  rts
+
+; Channel X's wave for its patch with its modulators' levels LATE_TICKS in: the
+; patch of its key-on with their levels taken at 2^(9 - LATE_SHIFT) ticks (shape_key:
+; a wave kept from an earlier note comes back at once). Keeps X.
+fm_late:
+        add_credit #<(LATE_CYCLES * 77), #>(LATE_CYCLES * 77)
+        stx nk_chan
+        lda fm_alg,x
+        and #$07
+        tay
+        lda carriers,y
+        sta nk_carry
+        ldy times_ten,x
+        phx
+        ldx #0
+@key:   lda fm_shapes,y
+        sta nk_key,x
+        iny
+        inx
+        cpx #SHAPE_KEY
+        bne @key
+        plx
+        lda #LATE_SHIFT
+        sta mod_shift
+        .repeat 4, S
+        lda nk_carry            ; its modulators that sound
+        and #1 << S
+        bne :+
+        lda nk_att + S
+        cmp #255
+        beq :+
+        txa
+        clc
+        adc #8 * S
+        tay
+        jsr mod_level
+        asl a
+        sta nk_att + S
+:
+        .endrepeat
+        lda #EARLY_SHIFT
+        sta mod_shift
+        jmp shape_key
 
 ; Channel X's operators follow its note: at a key-on those keyed attack and the others
 ; release; at a key-off all release (those not silent already). Keeps X.

@@ -53,13 +53,19 @@ gain_bounds_hi:
         .byte >2233, >1581, >1119, >792, >561, >397, >281, >199, >141, >100, >70, >50
 
 .segment "BSS"
+; Each channel's patch, its wave, the wave's halvings and its gains: the slot played
+; from. A channel keeps its slot before in a second (SLOT_SIZE on), so that a note
+; whose wave moves (fm_late) and the next key-on of its patch find their waves ready.
+fm_slot:
 fm_shapes: .res 6 * SHAPE_KEY           ; each channel's patch
 fm_waves:  .res 6 * 32                  ; and its wave
+fm_wave_shift: .res 6                   ; the halvings that brought its sum to 5 bits
+fm_gains: .res 18                       ; its gain for 1, 2 and 4 cycles
+SLOT_SIZE = * - fm_slot
+fm_slot_before: .res SLOT_SIZE
+fm_before_ok: .res 6                    ; nonzero: the slot before holds a whole wave
 fm_wave_new: .res 6                     ; nonzero: the wave changed since it was loaded
 fm_shape_due: .res 6                    ; nonzero: the patch is new, its wave not worked out
-fm_wave_shift: .res 6                   ; the halvings that brought its sum to 5 bits
-fm_gains: .res 18                       ; its gain for 1, 2 and 4 cycles (the four
-                                        ; arrays cleared together: keep them so)
 shape_wait: .res 1                      ; ticks before the next wave may be begun
 shape_part: .res 1                      ; the part of the work next (shape_parts), 0 none
 sh_i:     .res 1                        ; how far that part has come
@@ -106,8 +112,13 @@ init_shapes:
         lda #$FF
         sta fm_shapes
         tii fm_shapes, fm_shapes + 1, 6 * SHAPE_KEY - 1
-        stz fm_wave_new
-        tii fm_wave_new, fm_wave_new + 1, 6 * 4 - 1 ; fm_wave_new to fm_gains
+        stz fm_before_ok
+        tii fm_before_ok, fm_before_ok + 1, 6 * 3 - 1 ; to fm_shape_due
+        stz fm_gains
+        tii fm_gains, fm_gains + 1, 17
+        lda #$FF                ; nothing kept before
+        sta fm_slot_before
+        tii fm_slot_before, fm_slot_before + 1, 6 * SHAPE_KEY - 1
         stz shape_wait
         stz shape_part
         ldx #0
@@ -120,6 +131,47 @@ init_shapes:
         bne @step
         cpx #6 * 32
         bne @wave
+        rts
+
+; sw_a = TABLE + A.
+.macro point table
+        clc
+        adc #<table
+        sta sw_a
+        cla
+        adc #>table
+        sta sw_a + 1
+.endmacro
+
+; The COUNT bytes from TABLE + A exchanged with the slot before's, or copied there
+; when sw_copy has bit 7 set.
+.macro slot_part table, count
+        point table
+        clc
+        lda sw_a
+        adc #<SLOT_SIZE
+        sta sw_b
+        lda sw_a + 1
+        adc #>SLOT_SIZE
+        sta sw_b + 1
+        ldy #count
+        jsr swap_bytes
+.endmacro
+
+; The Y bytes at sw_a exchanged with those at sw_b, or copied there (sw_copy bit 7).
+; Keeps X.
+swap_bytes:
+        dey
+        lda (sw_a),y
+        bit sw_copy
+        bmi @copy
+        pha
+        lda (sw_b),y
+        sta (sw_a),y
+        pla
+@copy:  sta (sw_b),y
+        tya
+        bne swap_bytes
         rts
 
 ; FM channel X's patch weighed (fm_voice has set fm_ops, the note's divisor in
@@ -170,19 +222,49 @@ fm_shape:
         sta nk_att + S
 :
         .endrepeat
-        ldy times_ten,x         ; the same patch as before: nothing to do
-        ldx #0
-@same:  lda nk_key,x
-        cmp fm_shapes,y
-        bne @new
-        iny
-        inx
-        cpx #SHAPE_KEY
-        bne @same
         ldx nk_chan
+        ; fall through
+; Channel X's wave for the patch in nk_key: kept when it is the channel's; otherwise
+; the channel's slot and the one before are exchanged, and the patch is there with
+; its wave, or is kept and its wave is due. The work on the channel's wave stops.
+; Keeps X.
+shape_key:
+        lda times_ten,x
+        point fm_shapes
+        jsr key_differs
+        bcs @other
         rts
-@new:   ldx nk_chan
+@other: add_credit #<(SLOT_CYCLES * 77), #>(SLOT_CYCLES * 77)
+        lda fm_shape_due,x      ; the slot played from holds a whole wave unless it is
+        eor #1                  ; due or being worked out, whose work stops
+        ldy shape_part
+        beq @whole
+        ldy sh_chan
+        cpy nk_chan
+        bne @whole
+        stz shape_part
+        cla
+@whole: pha
+        stz sw_copy
+        lda fm_before_ok,x
+        beq @new
+        lda times_ten,x
+        point fm_slot_before
+        jsr key_differs
+        bcs @new
+        jsr slot_exchange       ; the patch before, back: played from the next tick
+        pla
+        sta fm_before_ok,x
+        stz fm_shape_due,x
+        lda #1
+        sta fm_wave_new,x
+        rts
+@new:   dec sw_copy             ; the slot kept before it, the wave played on till
+        jsr slot_exchange       ; the new one is worked out
+        pla
+        sta fm_before_ok,x
         ldy times_ten,x
+        phx
         ldx #0
 @keep:  lda nk_key,x
         sta fm_shapes,y
@@ -190,7 +272,7 @@ fm_shape:
         inx
         cpx #SHAPE_KEY
         bne @keep
-        ldx nk_chan
+        plx
         lda #1
         sta fm_shape_due,x
         jsr gain_index          ; until its wave is ready: no gain
@@ -199,6 +281,33 @@ fm_shape:
         sta fm_gains,y
         sta fm_gains+1,y
         sta fm_gains+2,y
+        rts
+
+; Carry set when nk_key differs from the key at sw_a. Keeps X.
+key_differs:
+        ldy #SHAPE_KEY - 1
+@byte:  lda nk_key,y
+        cmp (sw_a),y
+        bne @differs
+        dey
+        bpl @byte
+        clc
+        rts
+@differs:
+        sec
+        rts
+
+SLOT_CYCLES = 1500                      ; a slot exchanged
+; Channel X's slot and the one before it exchanged, or copied there (sw_copy). Keeps X.
+slot_exchange:
+        lda times_ten,x
+        slot_part fm_shapes, SHAPE_KEY
+        lda fm_times_32,x
+        slot_part fm_waves, 32
+        txa
+        slot_part fm_wave_shift, 1
+        jsr gain_index
+        slot_part fm_gains, 3
         rts
 
 ; A = A / fm_work+2 (the note's divisor of the multiples, which divides A) x 8.
