@@ -8,14 +8,16 @@
 ; 256, as on the chip); the carriers' outputs are summed, scaled to 5 bits by the
 ; peak. Levels: a carrier's below the loudest carrier's, a modulator's own (total
 ; level and how far it decays early in a note), in 0.375 dB units; S1's feedback as
-; on the chip, at 32 steps a period. A channel keeps its patch and wave until a
-; key-on brings another.
+; on the chip, at 32 steps a period. A channel keeps its patch and wave, and the
+; ones before them, until a key-on brings another; 440 ms into a held note its
+; modulators are weighed again as they are late in the note (fm_late), and the wave
+; moves to theirs.
 ;
 ; The work (some 35000 cycles) is cut into 55 slices of at most about 1000 cycles, one
 ; in a tick without a key-on while the player keeps its time: a log that changes
 ; patches all the time keeps its time, and a new patch's wave is ready some 130 ms
-; after its key-on, and played from the next key-on; until then its channel
-; plays the wave it had (a sine at first), louder by 3 dB a doubling of its sounding
+; after its key-on and played from the next tick on; until then its channel plays
+; the wave it had (a sine at first), louder by 3 dB a doubling of its sounding
 ; carriers.
 
 SHAPE_KEY = 10                          ; bytes of a patch: feedback and algorithm,
