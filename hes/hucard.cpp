@@ -12,7 +12,10 @@
 namespace quorvel {
 namespace {
 
-constexpr std::uint32_t kFramesPerSecond = 60; // as the card counts them
+// The console's frames, as the card counts them: 263 lines of 1365 clocks at
+// 21477270 Hz, 59.826 a second.
+constexpr std::uint64_t kFrameClock = 21477270;
+constexpr std::uint64_t kClocksPerFrame = 1365 * 263;
 constexpr std::uint16_t kCardAddress = 0xC000; // where the card's bank is seen
 
 // mm:ss of `samples` at 44.1 kHz (as the time played shows), or nothing when unknown.
@@ -80,7 +83,8 @@ Bytes makeHuCard(const Bytes& player, const std::vector<Bytes>& images, const st
     for (std::size_t n = 0; n < tracks.size(); ++n) {
         const CardTrack& t = tracks[n];
         std::uint8_t* entry = card + kCardTracks + 8 * n;
-        const std::uint64_t frames = (std::uint64_t{t.totalSamples} * kFramesPerSecond + 44099) / 44100;
+        constexpr std::uint64_t kPer = 44100 * kClocksPerFrame; // a frame in samples x clock
+        const std::uint64_t frames = (std::uint64_t{t.totalSamples} * kFrameClock + kPer - 1) / kPer;
         entry[0] = static_cast<std::uint8_t>(frames);
         entry[1] = static_cast<std::uint8_t>(frames >> 8);
         entry[2] = static_cast<std::uint8_t>(frames >> 16);

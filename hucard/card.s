@@ -26,7 +26,10 @@ VBLANK      = $20                       ; VDC status: the frame's display has en
 
 TILE        = $0100                     ; tile of character 0: BAT word $0100 + c
 TITLE_PAL   = $1000                     ; the title's palette (1) in a BAT word
-FRAMES      = 60                        ; frames a second (59.94: 0.1% off)
+; The console's frame: 263 lines of 1365 clocks at 21.47727 MHz, 59.826 a second.
+; A second of the time shown is 59 frames, or 60 as the fraction's carry comes.
+FRAMES      = 59
+FRAME_FRACTION = 211                    ; 0.826 x 256
 FADE_STEP   = 40                        ; frames a step of the fade: 15 steps, 10 s
 
 ; The table the converter fills in (see TABLE below).
@@ -51,6 +54,8 @@ work        = $FE
 cur:        .res 1                      ; the track playing, 0..count-1
 frames:     .res 3                      ; frames played of it
 second:     .res 1                      ; frames into the current second
+second_len: .res 1                      ; frames in it: FRAMES or one more
+fraction:   .res 1                      ; the frames' fraction, 256ths
 seconds:    .res 2                      ; seconds played
 last_pad:   .res 1                      ; buttons held at the last frame
 level:      .res 1                      ; the fade: main volume 15..0
@@ -77,6 +82,9 @@ play_track:
         stz second
         stz seconds
         stz seconds+1
+        stz fraction
+        lda #FRAMES
+        sta second_len
         lda #15
         sta level
         lda #FADE_STEP
@@ -159,9 +167,16 @@ count_frame:
 @second:
         inc second
         lda second
-        cmp #FRAMES
+        cmp second_len
         bcc @done
         stz second
+        clc                             ; the next second's frames
+        lda fraction
+        adc #FRAME_FRACTION
+        sta fraction
+        lda #FRAMES
+        adc #0
+        sta second_len
         inc seconds
         bne @draw
         inc seconds+1
@@ -314,7 +329,7 @@ screen_init:
         lda #>help1
         sta text+1
         jsr draw_text
-        ldx #ROW_HELP + 1
+        ldx #ROW_HELP + 2               ; a row between the two
         ldy #2
         lda #<help2
         sta text

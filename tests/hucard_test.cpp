@@ -60,7 +60,8 @@ TEST(HuCard, HoldsWhatTheHesHoldsAndTheTrack)
     const Bytes card(rom.end() - kCardBankSize, rom.end());
     EXPECT_TRUE(std::equal(card.begin(), card.begin() + kCardTable, kCardBank));
     EXPECT_EQ(card[kCardTable], 1);
-    EXPECT_EQ(card[kCardTracks] | card[kCardTracks + 1] << 8 | card[kCardTracks + 2] << 16, 40 * 60);
+    // 40 s at the console's 59.826 frames a second, rounded up.
+    EXPECT_EQ(card[kCardTracks] | card[kCardTracks + 1] << 8 | card[kCardTracks + 2] << 16, 2394);
     EXPECT_EQ(card[kCardTracks + 3], 1); // it loops: a fade
     std::size_t text = getLe16(card.data() + kCardTracks + 4) - 0xC000u;
     EXPECT_EQ(text, kCardTexts);
